@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, testing and running Tarvelo need.
+# Only packages that are missing are installed, so a prepared machine starts at once.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  clang libclang-rt-14-dev
+  libboost-dev libboost-thread-dev libboost-system-dev libboost-date-time-dev
+  qt6-base-dev libx11-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  iproute2 libcap2-bin
+  fonts-dejavu-core fonts-liberation fonts-wqy-zenhei
+  xvfb xdotool
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if ((${#missing[@]})); then
+  echo "setup: installing ${missing[*]}"
+  sudo_cmd=()
+  if [[ $(id -u) -ne 0 ]]; then sudo_cmd=(sudo); fi
+  "${sudo_cmd[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

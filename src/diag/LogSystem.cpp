@@ -1,0 +1,152 @@
+#include "diag/LogSystem.h"
+
+#include <atomic>
+#include <cstdarg>
+#include <cstring>
+#include <string>
+
+#include <boost/date_time/posix_time/posix_time.hpp>
+
+namespace {
+
+// The switch and the path are set once at start-up, before any worker runs, and only read
+// afterwards; the atomics keep a late change (tests, the --log option) well defined.
+std::atomic<bool> logEnabled{false};
+char logFilePath[kLogPathSize] = {};
+std::atomic<std::FILE*> echoStream{nullptr};
+std::atomic<bool> echoToStdout{true};
+std::atomic<LogClock> logClock{nullptr};
+
+bool LogIsOff() { return !logEnabled.load() || logFilePath[0] == '\0'; }
+
+LogClockReading SystemClockReading() {
+  LogClockReading reading;
+  const boost::posix_time::ptime now = boost::posix_time::microsec_clock::local_time();
+  reading.localTime = boost::posix_time::to_tm(now);
+  reading.microseconds = static_cast<long>(now.time_of_day().fractional_seconds());
+  return reading;
+}
+
+LogClockReading ReadClock() {
+  const LogClock clock = logClock.load();
+  return clock != nullptr ? clock() : SystemClockReading();
+}
+
+// Formats the caller's message into at most kLogLineLimit characters; false when the message is
+// empty or does not fit.
+bool FormatMessage(char (&message)[kLogLineLimit + 1], const char* format, std::va_list args) {
+  if (format == nullptr) {
+    return false;
+  }
+  const int length = std::vsnprintf(message, sizeof message, format, args);
+  return length > 0 && length <= kLogLineLimit;
+}
+
+void AppendToFile(const char* text, std::size_t length) {
+  std::FILE* file = std::fopen(logFilePath, "a+");
+  if (file == nullptr) {
+    return;
+  }
+  std::fwrite(text, 1, length, file);
+  std::fclose(file);
+}
+
+void Emit(const char* line, std::size_t length) {
+  AppendToFile(line, length);
+  std::FILE* stream = echoToStdout.load() ? stdout : echoStream.load();
+  if (stream != nullptr) {
+    // Written as data, never as a format: a "%" in the message stays as it is.
+    std::fwrite(line, 1, length, stream);
+    std::fflush(stream);
+  }
+}
+
+}  // namespace
+
+int WriteLog(const char* format, ...) {
+  if (LogIsOff()) {
+    return 0;
+  }
+  char message[kLogLineLimit + 1];
+  std::va_list args;
+  va_start(args, format);
+  const bool formatted = FormatMessage(message, format, args);
+  va_end(args);
+  if (!formatted) {
+    return 0;
+  }
+  const LogClockReading now = ReadClock();
+  char line[kLogLineLimit + 1];
+  const int length = std::snprintf(line, sizeof line, "%s*[%02d::%02d:%02d:%02d]\r\n", message,
+                                   now.localTime.tm_mday, now.localTime.tm_hour,
+                                   now.localTime.tm_min, now.localTime.tm_sec);
+  if (length <= 0 || length > kLogLineLimit) {
+    return 0;
+  }
+  Emit(line, static_cast<std::size_t>(length));
+  return 1;
+}
+
+int WriteTimeLog(const char* format, ...) {
+  if (LogIsOff()) {
+    return 0;
+  }
+  char message[kLogLineLimit + 1];
+  std::va_list args;
+  va_start(args, format);
+  const bool formatted = FormatMessage(message, format, args);
+  va_end(args);
+  if (!formatted) {
+    return 0;
+  }
+  // The time of day as the ISO 8601 extended text gives it: HH:MM:SS, and a six-digit fraction
+  // only when the microseconds are not zero.
+  const LogClockReading now = ReadClock();
+  char timeText[32];
+  if (now.microseconds != 0) {
+    std::snprintf(timeText, sizeof timeText, "%02d:%02d:%02d.%06ld", now.localTime.tm_hour,
+                  now.localTime.tm_min, now.localTime.tm_sec, now.microseconds);
+  } else {
+    std::snprintf(timeText, sizeof timeText, "%02d:%02d:%02d", now.localTime.tm_hour,
+                  now.localTime.tm_min, now.localTime.tm_sec);
+  }
+  char line[kLogLineLimit + 1];
+  const int length = std::snprintf(line, sizeof line, "[--%s--]*%s\r\n", timeText, message);
+  if (length <= 0 || length > kLogLineLimit) {
+    return 0;
+  }
+  Emit(line, static_cast<std::size_t>(length));
+  return 1;
+}
+
+void CloseLog() {
+  if (LogIsOff()) {
+    return;
+  }
+  static constexpr char kExitLine[] = "------Exit Log System-------\r\n";
+  AppendToFile(kExitLine, sizeof kExitLine - 1);
+}
+
+bool SetLogState(bool enabled, const char* path) {
+  logEnabled.store(false);
+  const std::size_t length = path == nullptr ? 0 : std::strlen(path);
+  if (length >= sizeof logFilePath) {
+    std::memset(logFilePath, 0, sizeof logFilePath);
+    return false;
+  }
+  std::memset(logFilePath, 0, sizeof logFilePath);
+  if (length > 0) {
+    std::memcpy(logFilePath, path, length);
+  }
+  logEnabled.store(enabled);
+  return true;
+}
+
+bool IsLogEnabled() { return !LogIsOff(); }
+
+void SetLogEchoStream(std::FILE* stream) {
+  echoStream.store(stream);
+  echoToStdout.store(stream == stdout);
+}
+
+void SetLogClock(LogClock clock) { logClock.store(clock); }

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <boost/thread/mutex.hpp>
+
+#include "discovery/DeviceInfo.h"
+
+class CSearchDeviceThread;
+
+// One element of the worker list: the local address of a per-address worker (empty for the two
+// fixed workers) and the worker.
+struct WorkerEntry {
+  std::string name;
+  CSearchDeviceThread* worker = nullptr;
+};
+
+// The coordinator of the discovery engine: finds the host's own IPv4 addresses, creates the
+// search workers, fans each search pass out to them and funnels every found device, one at a
+// time, to the registered callback. All calls but OnDeviceFound come from one thread (the
+// user-interface thread).
+class SearchDeviceManager {
+ public:
+  // The process-wide coordinator. It is never destroyed: its workers live until the process ends.
+  static SearchDeviceManager& Instance();
+
+  // A coordinator of its own (tests). Its destructor stops the workers if needed, waits for
+  // their receive threads to end and deletes them.
+  SearchDeviceManager();
+  ~SearchDeviceManager();
+  SearchDeviceManager(const SearchDeviceManager&) = delete;
+  SearchDeviceManager& operator=(const SearchDeviceManager&) = delete;
+
+  void StartSearch();
+  std::int32_t SendSearch();
+  void StopSearch();
+  void RefreshLocalWorkers();
+  // The host's IPv4 addresses as dotted text: interfaces that are up and not loopback, in
+  // interface order.
+  void GetLocalIPList(std::vector<std::string>& list);
+
+  // The hand-off of a found device; called by the workers on their receive threads.
+  static void OnDeviceFound(const DeviceInfo& device, std::int32_t port);
+
+  const std::vector<WorkerEntry>& WorkerList() const { return workerList; }
+  std::int32_t NextCommandPort() const { return nextCommandPort; }
+  // Waits until every worker's receive threads have ended (after StopSearch).
+  bool WaitForWorkThreads(std::chrono::milliseconds timeout);
+
+  bool autoRefreshLocalIP = false;
+
+  // Process-wide hand-off state, shared by every coordinator.
+  static std::atomic<FoundDeviceCallback> foundCallback;
+  static boost::mutex foundMutex;
+
+ private:
+  std::vector<WorkerEntry> workerList;
+  std::int32_t nextCommandPort;
+  bool stopped = false;
+};

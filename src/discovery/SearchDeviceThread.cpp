@@ -1,0 +1,278 @@
+#include "discovery/SearchDeviceThread.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <exception>
+
+#include <boost/asio/ip/address_v4.hpp>
+#include <boost/system/system_error.hpp>
+#include <boost/thread/thread.hpp>
+
+#include "diag/LogSystem.h"
+
+namespace {
+
+using boost::asio::ip::udp;
+
+// The worker whose receive thread is the current thread, if any.
+thread_local const CSearchDeviceThread* currentWorker = nullptr;
+
+// Receive buffer asked for every socket. A search pass can bring a burst of replies from many
+// devices within a few milliseconds; the kernel's default buffer holds only a few hundred small
+// datagrams. As root the limit of net.core.rmem_max does not apply.
+constexpr int kReceiveBufferBytes = 4 * 1024 * 1024;
+
+void ThrowIfError(const boost::system::error_code& error, const char* operation) {
+  if (error) {
+    throw boost::system::system_error(error, operation);
+  }
+}
+
+}  // namespace
+
+CSearchDeviceThread::CSearchDeviceThread() : socket(ioService) { lastDevice.Reset(); }
+
+CSearchDeviceThread::~CSearchDeviceThread() {
+  boost::system::error_code ignored;
+  socket.close(ignored);
+}
+
+void CSearchDeviceThread::InitValue(const char* ip, std::int32_t port, bool testCreate) {
+  strIP = ip == nullptr ? std::string() : std::string(ip);
+  nPort = port;
+  bTestCreate = testCreate;
+  exitRequested = false;
+  WriteLog("SendThread %d : Init Search Device Work Thread Value, strIP : %s, nPort : %d  ",
+           Port(), strIP.c_str(), Port());
+  CreateWorkThread();
+}
+
+void CSearchDeviceThread::CreateWorkThread() {
+  WriteLog("SendThread %d : Create Search Device Work Thread   ", Port());
+  bExitSock = false;
+  bRetartSock = false;
+  try {
+    OpenSocket();
+    BindSocket(std::string(), Port());
+    StartWorkThread();
+  } catch (const std::exception& error) {
+    CloseSocket();
+    WriteLog("SendThread %d : Create Search Device Work Thread Error : %s   ", Port(),
+             error.what());
+  }
+}
+
+void CSearchDeviceThread::ExitWorkThread() {
+  bExitSock = true;
+  CloseSocketForExit();
+  WriteTimeLog("SendThread %d : Exit Search Device Tread , bExitSock : %d  ", Port(),
+               static_cast<int>(bExitSock.load()));
+}
+
+std::int32_t CSearchDeviceThread::SendSearchCommand(const SearchPacket&) { return 0; }
+
+void CSearchDeviceThread::ResetLastDevice() {
+  boost::mutex::scoped_lock lock(lastDeviceMutex);
+  lastDevice.Reset();
+}
+
+void CSearchDeviceThread::HandleReceiveData(const char*, std::int32_t, const char*) {}
+
+void CSearchDeviceThread::TestCreateWorkThread() {
+  WriteLog("SendThread %d : Handle Create Search Device Work Thread Error  ", Port());
+  if (testCount >= kMaxCreateRetries) {
+    return;
+  }
+  ++nPort;
+  ++testCount;
+  WriteLog("SendThread %d : Test Create Search Device Work Thread, testCount = %d, port = %d  ",
+           Port(), testCount.load(), Port());
+  CreateWorkThread();
+}
+
+std::int32_t CSearchDeviceThread::WorkThread() {
+  WriteLog("SendThread %d : Begin Search Device Work Thread  ", Port());
+  try {
+    // The thread receives through its own descriptor of the socket: the owner may close the
+    // socket object at any time, and a shutdown reaches both descriptors.
+    udp::socket receiver(ioService);
+    {
+      boost::mutex::scoped_lock lock(socketMutex);
+      if (socket.is_open()) {
+        const int descriptor = ::dup(socket.native_handle());
+        if (descriptor < 0) {
+          throw boost::system::system_error(
+              boost::system::error_code(errno, boost::system::system_category()), "dup");
+        }
+        receiver.assign(udp::v4(), descriptor);
+      }
+    }
+    char buffer[kReceiveLength + 1];
+    udp::endpoint sender;
+    boost::system::error_code error;
+    while (!bExitSock) {
+      WriteLog("SendThread %d : Wait Reciver Socket Protocol Info  ", Port());
+      std::memset(buffer, 0, sizeof buffer);
+      std::size_t count = 0;
+      if (receiver.is_open()) {
+        count = receiver.receive_from(boost::asio::buffer(buffer, kReceiveLength), sender, 0,
+                                      error);
+        if (error) {
+          count = 0;
+        }
+      }
+      WriteLog("SendThread %d : Reciver Socket Protocol Info, nReceive = %d  ", Port(),
+               static_cast<int>(count));
+      if (count != 0) {
+        char address[INET_ADDRSTRLEN] = {};
+        const auto bytes = sender.address().to_v4().to_bytes();
+        std::snprintf(address, sizeof address, "%u.%u.%u.%u", bytes[0], bytes[1], bytes[2],
+                      bytes[3]);
+        WriteLog("SendThread %d : Recive Socket Protocol IP : %s, nLen : %d  ", Port(), address,
+                 static_cast<int>(count));
+        HandleReceiveData(buffer, static_cast<std::int32_t>(count), address);
+      } else {
+        if (bExitSock) {
+          break;
+        }
+        WriteLog(
+            "SendThread %d : Reciver Socket Protocol Null Info, bExitSock = %d, bRetartSock = %d  ",
+            Port(), 0, static_cast<int>(bRetartSock.load()));
+        bExitSock = true;
+        bRetartSock = true;
+      }
+    }
+    // Let go of the port before a restart binds it again.
+    receiver.close(error);
+    if (bRetartSock && !exitRequested) {
+      ExitWorkThread();
+      CreateWorkThread();
+    }
+  } catch (const std::exception& error) {
+    WriteLog("SendThread %d : Create Socket Protocolt Server Error : %s  ", Port(), error.what());
+    return 0;
+  }
+  WriteTimeLog("SendThread %d : Finish Search Device Work Thread  ", Port());
+  return 0;
+}
+
+bool CSearchDeviceThread::HasSocket() {
+  boost::mutex::scoped_lock lock(socketMutex);
+  return socket.is_open();
+}
+
+DeviceInfo CSearchDeviceThread::LastDevice() {
+  boost::mutex::scoped_lock lock(lastDeviceMutex);
+  return lastDevice;
+}
+
+int CSearchDeviceThread::RunningThreads() {
+  boost::mutex::scoped_lock lock(threadsMutex);
+  return runningThreads;
+}
+
+bool CSearchDeviceThread::WaitForWorkThreads(std::chrono::milliseconds timeout) {
+  boost::mutex::scoped_lock lock(threadsMutex);
+  return threadsEnded.wait_for(lock, boost::chrono::milliseconds(timeout.count()),
+                               [this] { return runningThreads == 0; });
+}
+
+void CSearchDeviceThread::OpenSocket() {
+  boost::mutex::scoped_lock lock(socketMutex);
+  boost::system::error_code error;
+  socket.open(udp::v4(), error);
+  ThrowIfError(error, "open");
+  // Best effort: a smaller buffer only makes a large burst lose datagrams.
+  const int bytes = kReceiveBufferBytes;
+  if (::setsockopt(socket.native_handle(), SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) != 0) {
+    ::setsockopt(socket.native_handle(), SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+  }
+}
+
+void CSearchDeviceThread::SetSocketOption(int level, int name, int value, const char* operation) {
+  boost::mutex::scoped_lock lock(socketMutex);
+  if (!socket.is_open()) {
+    ThrowIfError(boost::asio::error::bad_descriptor, operation);
+  }
+  if (::setsockopt(socket.native_handle(), level, name, &value, sizeof value) != 0) {
+    ThrowIfError(boost::system::error_code(errno, boost::system::system_category()), operation);
+  }
+}
+
+void CSearchDeviceThread::BindSocket(const std::string& address, std::int32_t port) {
+  boost::mutex::scoped_lock lock(socketMutex);
+  boost::system::error_code error;
+  boost::asio::ip::address_v4 local = boost::asio::ip::address_v4::any();
+  if (!address.empty()) {
+    local = boost::asio::ip::make_address_v4(address, error);
+    ThrowIfError(error, "bind");
+  }
+  socket.bind(udp::endpoint(local, static_cast<unsigned short>(port)), error);
+  ThrowIfError(error, "bind");
+}
+
+void CSearchDeviceThread::StartWorkThread() {
+  boost::mutex::scoped_lock lock(socketMutex);
+  if (exitRequested && OnWorkThread()) {
+    // The owner told the worker to exit while this thread was restarting it.
+    boost::system::error_code ignored;
+    socket.close(ignored);
+    return;
+  }
+  {
+    boost::mutex::scoped_lock threadsLock(threadsMutex);
+    ++runningThreads;
+  }
+  try {
+    boost::thread thread(&CSearchDeviceThread::RunWorkThread, this);
+    thread.detach();
+  } catch (...) {
+    boost::mutex::scoped_lock threadsLock(threadsMutex);
+    --runningThreads;
+    threadsEnded.notify_all();
+    throw;
+  }
+}
+
+void CSearchDeviceThread::CloseSocketForExit() {
+  if (!OnWorkThread()) {
+    exitRequested = true;
+  }
+  CloseSocket();
+}
+
+void CSearchDeviceThread::CloseSocket() {
+  boost::mutex::scoped_lock lock(socketMutex);
+  if (socket.is_open()) {
+    boost::system::error_code ignored;
+    // On Linux closing a descriptor does not wake a receive blocked on it; a shutdown does, even
+    // on an unconnected datagram socket (which reports ENOTCONN but still wakes the reader).
+    ::shutdown(socket.native_handle(), SHUT_RDWR);
+    socket.close(ignored);
+  }
+}
+
+bool CSearchDeviceThread::OnWorkThread() const { return currentWorker == this; }
+
+bool CSearchDeviceThread::AcceptDevice(const DeviceInfo& device, bool clearWhenSame) {
+  boost::mutex::scoped_lock lock(lastDeviceMutex);
+  if (IsSameDevice(device, lastDevice)) {
+    if (clearWhenSame) {
+      lastDevice.Reset();
+    }
+    return false;
+  }
+  lastDevice = device;
+  return true;
+}
+
+void CSearchDeviceThread::RunWorkThread() {
+  currentWorker = this;
+  WorkThread();
+  currentWorker = nullptr;
+  boost::mutex::scoped_lock lock(threadsMutex);
+  --runningThreads;
+  threadsEnded.notify_all();
+}

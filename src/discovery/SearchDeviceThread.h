@@ -1,0 +1,101 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/udp.hpp>
+#include <boost/thread/condition_variable.hpp>
+#include <boost/thread/mutex.hpp>
+
+#include "discovery/DeviceInfo.h"
+#include "discovery/SearchProtocol.h"
+
+// Base of every search worker: one UDP socket, one receive thread that hands each datagram to
+// the subclass's parser, and recovery from a failed receive by re-creating socket and thread.
+//
+// Thread safety: the owner (the user-interface thread) calls SendSearchCommand, ResetLastDevice
+// and ExitWorkThread while the receive thread is blocked in its receive. The socket object is
+// guarded by a mutex; the receive thread reads through its own duplicate of the descriptor, so
+// that closing the socket never races with the blocked receive. Shutting the socket down wakes
+// that receive with a count of 0.
+class CSearchDeviceThread {
+ public:
+  static constexpr int kReceiveLength = 1024;
+  static constexpr int kMaxCreateRetries = 20;
+
+  CSearchDeviceThread();
+  CSearchDeviceThread(const CSearchDeviceThread&) = delete;
+  CSearchDeviceThread& operator=(const CSearchDeviceThread&) = delete;
+  virtual ~CSearchDeviceThread();
+
+  virtual void CreateWorkThread();
+  virtual void InitValue(const char* ip, std::int32_t port, bool testCreate);
+  virtual void ExitWorkThread();
+  virtual std::int32_t SendSearchCommand(const SearchPacket& request);
+  virtual void ResetLastDevice();
+  virtual std::int32_t WorkThread();
+  virtual void HandleReceiveData(const char* data, std::int32_t length, const char* address);
+
+  // Creation retry of the per-address workers: the next port, at most kMaxCreateRetries times in
+  // the worker's life.
+  void TestCreateWorkThread();
+
+  std::int32_t Port() const { return nPort.load(); }
+  const std::string& Address() const { return strIP; }
+  std::int32_t CreateRetries() const { return testCount.load(); }
+  bool HasSocket();
+  DeviceInfo LastDevice();
+  // The number of receive threads of this worker that have not ended yet.
+  int RunningThreads();
+  // Waits until no receive thread of this worker runs; false when the time ran out.
+  bool WaitForWorkThreads(std::chrono::milliseconds timeout);
+
+ protected:
+  // Building blocks of CreateWorkThread and ExitWorkThread. They throw the library's
+  // boost::system::system_error, whose text names the failed operation ("open: ...").
+  void OpenSocket();
+  void SetSocketOption(int level, int name, int value, const char* operation);
+  void BindSocket(const std::string& address, std::int32_t port);
+  void StartWorkThread();
+  // Shuts the socket down (waking a blocked receive) and closes it; never throws.
+  void CloseSocket();
+  // CloseSocket for ExitWorkThread: when the owner calls it, a restart that the receive thread
+  // may have in progress gives up instead of bringing the worker back.
+  void CloseSocketForExit();
+  // Runs `action` on the socket under the socket lock.
+  template <typename Action>
+  void WithSocket(Action&& action) {
+    boost::mutex::scoped_lock lock(socketMutex);
+    action(socket);
+  }
+  // True on this worker's own receive thread.
+  bool OnWorkThread() const;
+  // Compares a freshly parsed record with lastDevice and replaces it when it differs, under the
+  // worker's lock: true when the record is new.
+  bool AcceptDevice(const DeviceInfo& device, bool clearWhenSame);
+
+  DeviceInfo lastDevice;
+  boost::asio::io_context ioService;
+  boost::asio::ip::udp::socket socket;
+  std::string strIP;
+  std::atomic<std::int32_t> nPort{kFirstCommandPort};
+  std::atomic<std::int32_t> testCount{0};
+  std::atomic<bool> bExitSock{false};
+  std::atomic<bool> bRetartSock{false};
+  bool bTestCreate = false;
+
+ private:
+  void RunWorkThread();
+
+  boost::mutex lastDeviceMutex;
+  boost::mutex socketMutex;
+  // Set when the owner told the worker to exit; a restart in progress on the receive thread then
+  // gives up instead of bringing the worker back. Cleared by InitValue.
+  std::atomic<bool> exitRequested{false};
+  boost::mutex threadsMutex;
+  boost::condition_variable threadsEnded;
+  int runningThreads = 0;
+};
