@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   clang libclang-rt-14-dev
-  libboost-dev libboost-thread-dev libboost-system-dev libboost-date-time-dev
+  libboost-dev libboost-thread-dev libboost-system-dev libboost-date-time-dev libboost-chrono-dev
   qt6-base-dev libx11-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   iproute2 libcap2-bin

@@ -3,21 +3,32 @@
 #include <atomic>
 #include <cstdarg>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 #include <boost/date_time/posix_time/posix_time.hpp>
 
 namespace {
 
-// The switch and the path are set once at start-up, before any worker runs, and only read
-// afterwards; the atomics keep a late change (tests, the --log option) well defined.
+// The switch and the path are set at start-up, before any worker runs, and only read afterwards.
+// The path is still read under a lock, so that a change while workers log (tests, a command-line
+// option) is well defined; while the log is off no lock is taken.
 std::atomic<bool> logEnabled{false};
+std::mutex pathMutex;
 char logFilePath[kLogPathSize] = {};
 std::atomic<std::FILE*> echoStream{nullptr};
 std::atomic<bool> echoToStdout{true};
 std::atomic<LogClock> logClock{nullptr};
 
-bool LogIsOff() { return !logEnabled.load() || logFilePath[0] == '\0'; }
+// Copies the log file's path; false while the log is off or has no path.
+bool CurrentPath(char (&path)[kLogPathSize]) {
+  if (!logEnabled.load()) {
+    return false;
+  }
+  std::lock_guard<std::mutex> lock(pathMutex);
+  std::memcpy(path, logFilePath, sizeof path);
+  return path[0] != '\0';
+}
 
 LogClockReading SystemClockReading() {
   LogClockReading reading;
@@ -42,8 +53,8 @@ bool FormatMessage(char (&message)[kLogLineLimit + 1], const char* format, std::
   return length > 0 && length <= kLogLineLimit;
 }
 
-void AppendToFile(const char* text, std::size_t length) {
-  std::FILE* file = std::fopen(logFilePath, "a+");
+void AppendToFile(const char* path, const char* text, std::size_t length) {
+  std::FILE* file = std::fopen(path, "a+");
   if (file == nullptr) {
     return;
   }
@@ -51,8 +62,8 @@ void AppendToFile(const char* text, std::size_t length) {
   std::fclose(file);
 }
 
-void Emit(const char* line, std::size_t length) {
-  AppendToFile(line, length);
+void Emit(const char* path, const char* line, std::size_t length) {
+  AppendToFile(path, line, length);
   std::FILE* stream = echoToStdout.load() ? stdout : echoStream.load();
   if (stream != nullptr) {
     // Written as data, never as a format: a "%" in the message stays as it is.
@@ -64,7 +75,8 @@ void Emit(const char* line, std::size_t length) {
 }  // namespace
 
 int WriteLog(const char* format, ...) {
-  if (LogIsOff()) {
+  char path[kLogPathSize];
+  if (!CurrentPath(path)) {
     return 0;
   }
   char message[kLogLineLimit + 1];
@@ -83,12 +95,13 @@ int WriteLog(const char* format, ...) {
   if (length <= 0 || length > kLogLineLimit) {
     return 0;
   }
-  Emit(line, static_cast<std::size_t>(length));
+  Emit(path, line, static_cast<std::size_t>(length));
   return 1;
 }
 
 int WriteTimeLog(const char* format, ...) {
-  if (LogIsOff()) {
+  char path[kLogPathSize];
+  if (!CurrentPath(path)) {
     return 0;
   }
   char message[kLogLineLimit + 1];
@@ -115,20 +128,22 @@ int WriteTimeLog(const char* format, ...) {
   if (length <= 0 || length > kLogLineLimit) {
     return 0;
   }
-  Emit(line, static_cast<std::size_t>(length));
+  Emit(path, line, static_cast<std::size_t>(length));
   return 1;
 }
 
 void CloseLog() {
-  if (LogIsOff()) {
+  char path[kLogPathSize];
+  if (!CurrentPath(path)) {
     return;
   }
   static constexpr char kExitLine[] = "------Exit Log System-------\r\n";
-  AppendToFile(kExitLine, sizeof kExitLine - 1);
+  AppendToFile(path, kExitLine, sizeof kExitLine - 1);
 }
 
 bool SetLogState(bool enabled, const char* path) {
   logEnabled.store(false);
+  std::lock_guard<std::mutex> lock(pathMutex);
   const std::size_t length = path == nullptr ? 0 : std::strlen(path);
   if (length >= sizeof logFilePath) {
     std::memset(logFilePath, 0, sizeof logFilePath);
@@ -142,7 +157,10 @@ bool SetLogState(bool enabled, const char* path) {
   return true;
 }
 
-bool IsLogEnabled() { return !LogIsOff(); }
+bool IsLogEnabled() {
+  char path[kLogPathSize];
+  return CurrentPath(path);
+}
 
 void SetLogEchoStream(std::FILE* stream) {
   echoStream.store(stream);

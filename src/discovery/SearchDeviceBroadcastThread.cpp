@@ -9,21 +9,15 @@
 #include "discovery/SearchDeviceManager.h"
 
 void CSearchDeviceBroadcastThread::CreateWorkThread() {
-  WriteLog("SendThread %d : Create Search Device Work Thread ", Port());
-  bExitSock = false;
-  bRetartSock = false;
-  try {
-    OpenSocket();
-    WithSocket([](boost::asio::ip::udp::socket& s) {
-      s.set_option(boost::asio::socket_base::broadcast(true));
-    });
-    BindSocket(std::string(), Port());
-    StartWorkThread();
-  } catch (const std::exception& error) {
-    CloseSocket();
-    WriteLog("SendThread %d : Create Search Device Work Thread Error : %s   ", Port(),
-             error.what());
-  }
+  // Broadcasting must be allowed before the first send; the option is set before binding.
+  CreateWorkThreadFrame(
+      "SendThread %d : Create Search Device Work Thread ",
+      [this] {
+        WithSocket([](boost::asio::ip::udp::socket& s) {
+          s.set_option(boost::asio::socket_base::broadcast(true));
+        });
+      },
+      std::string(), false);
 }
 
 std::int32_t CSearchDeviceBroadcastThread::SendSearchCommand(const SearchPacket& request) {

@@ -5,21 +5,10 @@
 #include "diag/LogSystem.h"
 
 void CSearchDeviceMultiCommandThead::CreateWorkThread() {
-  WriteLog("SendThread %d : Create Search Device Work Thread   ", Port());
-  bExitSock = false;
-  bRetartSock = false;
-  try {
-    OpenSocket();
-    BindSocket(strIP, Port());
-    StartWorkThread();
-  } catch (const std::exception& error) {
-    CloseSocket();
-    WriteLog("SendThread %d : Create Search Device Work Thread Error : %s   ", Port(),
-             error.what());
-    if (bTestCreate) {
-      TestCreateWorkThread();
-    }
-  }
+  // Bound to its own address (when it has one), so that its requests leave through that
+  // address's interface and the replies come back to it; no group membership.
+  CreateWorkThreadFrame("SendThread %d : Create Search Device Work Thread   ", nullptr, strIP,
+                        bTestCreate);
 }
 
 void CSearchDeviceMultiCommandThead::ExitWorkThread() {

@@ -9,27 +9,18 @@
 #include "discovery/SearchDeviceManager.h"
 
 void CSearchDeviceMulticastThread::CreateWorkThread() {
-  WriteLog("SendThread %d : Create Search Device Work Thread   ", Port());
-  bExitSock = false;
-  bRetartSock = false;
-  try {
-    OpenSocket();
-    AlterMulticastGroup(GroupChange::Join);
-    // Linux desktops often run an SSDP listener of their own on port 1900; allowing the address
-    // to be shared lets both receive. A listener that holds the port exclusively still wins.
-    WithSocket([](boost::asio::ip::udp::socket& s) {
-      s.set_option(boost::asio::socket_base::reuse_address(true));
-    });
-    BindSocket(std::string(), Port());
-    StartWorkThread();
-  } catch (const std::exception& error) {
-    CloseSocket();
-    WriteLog("SendThread %d : Create Search Device Work Thread Error : %s   ", Port(),
-             error.what());
-    if (bTestCreate) {
-      TestCreateWorkThread();
-    }
-  }
+  CreateWorkThreadFrame(
+      "SendThread %d : Create Search Device Work Thread   ",
+      [this] {
+        AlterMulticastGroup(GroupChange::Join);
+        // Linux desktops often run an SSDP listener of their own on port 1900; allowing the
+        // address to be shared lets both receive. A listener that holds the port exclusively
+        // still wins, and this worker then logs its bind error.
+        WithSocket([](boost::asio::ip::udp::socket& s) {
+          s.set_option(boost::asio::socket_base::reuse_address(true));
+        });
+      },
+      std::string(), bTestCreate);
 }
 
 void CSearchDeviceMulticastThread::ExitWorkThread() {

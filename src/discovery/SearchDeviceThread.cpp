@@ -50,17 +50,30 @@ void CSearchDeviceThread::InitValue(const char* ip, std::int32_t port, bool test
 }
 
 void CSearchDeviceThread::CreateWorkThread() {
-  WriteLog("SendThread %d : Create Search Device Work Thread   ", Port());
+  CreateWorkThreadFrame("SendThread %d : Create Search Device Work Thread   ", nullptr,
+                        std::string(), false);
+}
+
+void CSearchDeviceThread::CreateWorkThreadFrame(const char* firstLine,
+                                                const std::function<void()>& prepareSocket,
+                                                const std::string& bindAddress, bool retry) {
+  WriteLog(firstLine, Port());
   bExitSock = false;
   bRetartSock = false;
   try {
     OpenSocket();
-    BindSocket(std::string(), Port());
+    if (prepareSocket) {
+      prepareSocket();
+    }
+    BindSocket(bindAddress, Port());
     StartWorkThread();
   } catch (const std::exception& error) {
     CloseSocket();
     WriteLog("SendThread %d : Create Search Device Work Thread Error : %s   ", Port(),
              error.what());
+    if (retry) {
+      TestCreateWorkThread();
+    }
   }
 }
 

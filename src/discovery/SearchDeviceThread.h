@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include <boost/asio/io_context.hpp>
@@ -54,6 +55,12 @@ class CSearchDeviceThread {
   bool WaitForWorkThreads(std::chrono::milliseconds timeout);
 
  protected:
+  // The frame every CreateWorkThread shares: the first log line, both flags false, open the
+  // socket, let the subclass prepare it (options, group), bind, start the receive thread. On any
+  // failure the socket is closed, the error line written and, when `retry` is true, the next port
+  // tried (TestCreateWorkThread).
+  void CreateWorkThreadFrame(const char* firstLine, const std::function<void()>& prepareSocket,
+                             const std::string& bindAddress, bool retry);
   // Building blocks of CreateWorkThread and ExitWorkThread. They throw the library's
   // boost::system::system_error, whose text names the failed operation ("open: ...").
   void OpenSocket();

@@ -20,8 +20,8 @@ namespace testsupport {
 bool LabAvailable();
 
 // Skips the current GoogleTest test when the lab is not available.
-#define TARVELO_REQUIRE_LAB()                                                      \
-  do {                                                                             \
+#define TARVELO_REQUIRE_LAB()                                                         \
+  do {                                                                                \
     if (!::testsupport::LabAvailable()) GTEST_SKIP() << "the network lab needs root"; \
   } while (0)
 
@@ -48,6 +48,16 @@ class LabNetwork {
   // Adds `count` consecutive addresses starting at `first` (dotted) to the device side, /16.
   void AddDeviceAddresses(const std::string& first, int count);
 
+  // A further link between the two sides: returns the name of its engine-side interface, which
+  // is up but has no address yet. Lets a test give the engine host a second interface.
+  std::string AddEngineInterface();
+  // Adds or removes an address on a given engine-side interface (one of AddEngineInterface's).
+  void AddEngineAddress(const std::string& cidr, const std::string& interface);
+  void RemoveEngineAddress(const std::string& cidr, const std::string& interface);
+
+  // True when the calling thread is inside the named namespace right now.
+  static bool IsCurrentNamespace(const std::string& ns);
+
   // Moves the calling thread into a namespace for the scope's life; threads it starts meanwhile,
   // and sockets it opens, belong to that namespace for good.
   class Scope {
@@ -69,17 +79,25 @@ class LabNetwork {
   pid_t Spawn(const std::string& ns, const std::vector<std::string>& argv,
               const std::string& stdoutPath = std::string());
   // Waits for a spawned process; returns its exit status, or -1 when it had to be killed after
-  // `timeout`.
+  // `timeout`. A process ended by a signal gives 128 + the signal's number, as a shell reports it.
   int Wait(pid_t pid, std::chrono::milliseconds timeout);
   void Terminate(pid_t pid);
 
   // Runs a command inside a namespace and waits for it (argument vector); returns its exit status.
+  // Its standard streams are the test's own.
   int Run(const std::string& ns, const std::vector<std::string>& argv);
 
  private:
   struct Impl;
   Impl* impl_;
 };
+
+// True when the calling thread is inside the namespace of a lab (one named tvl-*).
+bool InLabNamespace();
+// True when the calling thread is on the machine's own network. Every namespace that is not a
+// lab's counts as the machine's, which errs on the safe side. Code that opens sockets for a test
+// or a benchmark refuses to do so there.
+bool InMachineNamespace();
 
 // Polls `condition` every few milliseconds until it holds or `timeout` passes.
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout);

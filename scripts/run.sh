@@ -1,0 +1,140 @@
+#!/usr/bin/env bash
+# Quick start: installs the Debian packages that are missing, configures and builds Tarvelo into
+# build/, then shows the headless search finding three simulated storage devices.
+#
+# The search never reaches this machine's network: it runs only inside a private lab made for
+# this run (two network namespaces joined by a virtual link on 10.231.0.0/16, the simulated
+# devices in one, the search in the other), and the lab is removed again on every way out.
+# Arguments go to the search, for example
+#   scripts/run.sh --json
+#   scripts/run.sh --events --passes 3
+# The result is the only thing written to standard output; progress goes to standard error.
+# Creating namespaces needs root; run as an ordinary user, the lab steps go through sudo.
+# TARVELO_BUILD_DIR names another build folder than build/.
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${TARVELO_BUILD_DIR:-$root/build}
+lab_script=$root/tests/lab/lab.sh
+
+# The lab's names. The number in the prefix tells `lab.sh cleanup` that this script owns it.
+prefix=tvl-$$-run
+readonly engine_link=tve0 device_link=tvd0
+readonly engine_address=10.231.0.1/16 device_address=10.231.0.2/16
+readonly first_device=10.231.0.10 device_count=3
+
+as_root=()
+if [[ $(id -u) -ne 0 ]]; then
+  as_root=(sudo)
+fi
+
+say() { echo "run.sh: $*" >&2; }
+
+bash "$root/scripts/setup.sh" >&2
+say "configuring and building into $build"
+cmake -S "$root" -B "$build" -G Ninja >&2
+cmake --build "$build" >&2
+tarvelo=$build/bin/tarvelo
+simulator=$build/bin/tarvelo-nas-sim
+for program in "$tarvelo" "$simulator"; do
+  [[ -x $program ]] || { say "the build made no $program"; exit 1; }
+done
+
+work=$(mktemp -d)
+lab_made=no
+
+# Without tests/lab/lab.sh the lab is made by hand, the same way: both ends of the link are
+# created inside their namespaces, so no link ever shows up in this machine's own namespace.
+plain_lab_up() {
+  local ip=("${as_root[@]}" ip)
+  "${ip[@]}" netns add "$prefix-e"
+  "${ip[@]}" netns add "$prefix-d"
+  "${ip[@]}" link add name "$engine_link" netns "$prefix-e" type veth \
+    peer name "$device_link" netns "$prefix-d"
+  local side ns link address
+  for side in e d; do
+    ns=$prefix-$side
+    if [[ $side == e ]]; then link=$engine_link address=$engine_address; else
+      link=$device_link address=$device_address
+    fi
+    "${ip[@]}" -n "$ns" link set lo up
+    "${ip[@]}" -n "$ns" addr add "$address" dev "$link"
+    "${ip[@]}" -n "$ns" link set "$link" up
+    # Limited broadcast and multicast need a route to leave; the default route is the link.
+    "${ip[@]}" -n "$ns" route add default dev "$link"
+  done
+}
+
+plain_lab_down() {
+  local ns pids
+  for ns in "$prefix-e" "$prefix-d"; do
+    [[ -e /run/netns/$ns ]] || continue
+    pids=$("${as_root[@]}" ip netns pids "$ns" 2>/dev/null || true)
+    if [[ -n $pids ]]; then
+      # shellcheck disable=SC2086 # one argument per process id
+      "${as_root[@]}" kill -KILL $pids 2>/dev/null || true
+    fi
+    "${as_root[@]}" ip netns del "$ns" || true
+  done
+}
+
+# Runs a command inside one side of the lab: e (the search) or d (the devices).
+in_lab() {
+  local side=$1
+  shift
+  if [[ -x $lab_script ]]; then
+    "${as_root[@]}" "$lab_script" exec "$prefix" "$side" "$@"
+  else
+    "${as_root[@]}" ip netns exec "$prefix-$side" "$@"
+  fi
+}
+
+cleanup() {
+  local status=$?
+  trap - EXIT INT TERM
+  if [[ $lab_made == yes ]]; then
+    say "removing the lab $prefix"
+    if [[ -x $lab_script ]]; then
+      "${as_root[@]}" "$lab_script" down "$prefix" >&2 || true
+    else
+      plain_lab_down
+    fi
+  fi
+  rm -rf "$work"
+  exit "$status"
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+say "creating the lab $prefix"
+# Marked before creation: a lab that breaks half-way is removed as well.
+lab_made=yes
+if [[ -x $lab_script ]]; then
+  "${as_root[@]}" "$lab_script" up "$prefix"
+else
+  plain_lab_up
+fi
+for ((i = 0; i < device_count; i++)); do
+  "${as_root[@]}" ip -n "$prefix-d" addr add "${first_device%.*}.$((${first_device##*.} + i))/16" \
+    dev "$device_link"
+done
+
+say "starting $device_count simulated devices from $first_device"
+in_lab d "$simulator" --devices "$device_count" --first-address "$first_device" \
+  --ready "$work/ready" >/dev/null &
+simulator_pid=$!
+for ((tries = 0; tries < 100; tries++)); do
+  [[ -e $work/ready ]] && break
+  if ! kill -0 "$simulator_pid" 2>/dev/null && [[ ! -e /proc/$simulator_pid ]]; then
+    say "the simulator ended before it was ready"
+    exit 1
+  fi
+  sleep 0.1
+done
+[[ -e $work/ready ]] || { say "the simulator did not get ready"; exit 1; }
+
+say "running: tarvelo --search --seconds 3 $*"
+status=0
+in_lab e "$tarvelo" --search --seconds 3 "$@" || status=$?
+exit "$status"

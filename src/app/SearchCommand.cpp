@@ -1,0 +1,414 @@
+#include "app/SearchCommand.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include <boost/thread/mutex.hpp>
+
+#include <QByteArray>
+
+#include "app/DeviceTable.h"
+#include "diag/LogSystem.h"
+#include "discovery/SearchDeviceManager.h"
+
+namespace {
+
+// How long the command waits, after stopping the engine, for the receive threads to end before
+// it exits anyway. They end within moments of their sockets being shut down.
+constexpr std::chrono::seconds kWorkerExitWait{5};
+
+// A user-given text inside a one-line error message: quoted, with control characters shown as
+// '?' so that the message stays one line on the terminal.
+std::string Quoted(const std::string& text) {
+  std::string quoted = "'";
+  for (const char ch : text) {
+    const auto byte = static_cast<unsigned char>(ch);
+    quoted += (byte < 0x20 || byte == 0x7F) ? '?' : ch;
+  }
+  quoted += "'";
+  return quoted;
+}
+
+// Reads a whole decimal number from `minimum` to `maximum`; false for anything else, including
+// a plus sign, blanks, fractions and numbers too large for any integer type.
+bool ParseCount(const std::string& text, int minimum, int maximum, int& value) {
+  long long number = 0;
+  const char* first = text.data();
+  const char* last = first + text.size();
+  const auto [end, error] = std::from_chars(first, last, number);
+  if (text.empty() || error != std::errc() || end != last || number < minimum || number > maximum) {
+    return false;
+  }
+  value = static_cast<int>(number);
+  return true;
+}
+
+SearchCommandLine Failure(std::string message) {
+  SearchCommandLine result;
+  result.action = SearchCommandLine::Action::Error;
+  result.error = std::move(message);
+  return result;
+}
+
+// The stream that --events writes to; null when events are off or the search has ended. Read
+// on the workers' receive threads.
+std::atomic<std::FILE*> eventStream{nullptr};
+
+// The found-device callback of the headless search: files the report exactly as the window
+// does, then prints it when --events asked for it. The engine serialises every call under its
+// hand-off mutex, so event lines never interleave.
+std::int32_t HeadlessDeviceFoundHandler(const DeviceInfo* device, std::int32_t port) {
+  DeviceFoundHandler(device, port);
+  std::FILE* stream = eventStream.load();
+  if (device != nullptr && stream != nullptr) {
+    const std::string line = DeviceEventToJson(*device, port) + "\n";
+    std::fwrite(line.data(), 1, line.size(), stream);
+    std::fflush(stream);
+  }
+  return 0;
+}
+
+// The device's details without their closing brace, shared by the result and the event lines.
+std::string DeviceJsonFields(const DeviceInfo& device) {
+  struct Field {
+    const char* key;
+    const char (&text)[DeviceInfo::kTextSize];
+  };
+  const Field fields[] = {
+      {"id", device.id},           {"ip", device.ip},       {"host", device.host},
+      {"product", device.product}, {"extra", device.extra}, {"osVersion", device.osVersion},
+      {"vendor", device.vendor},   {"ssid", device.ssid},   {"mac0", device.mac0},
+      {"mac1", device.mac1},
+  };
+  std::string json = "{";
+  for (const Field& field : fields) {
+    json += '"';
+    json += field.key;
+    json += "\":";
+    json += JsonString(DeviceText(field.text));
+    json += ',';
+  }
+  json += "\"type\":" + std::to_string(device.type);
+  json += ",\"timeToLive\":" + std::to_string(device.timeToLive);
+  return json;
+}
+
+// A table cell as the terminal shows it: control characters (line breaks, tabs, escape
+// sequences a device might send) would break the table or drive the terminal, so each one is
+// shown as '?'.
+QString PrintableCell(QString text) {
+  for (QChar& ch : text) {
+    if (ch.category() == QChar::Other_Control) {
+      ch = QLatin1Char('?');
+    }
+  }
+  return text;
+}
+
+// The number of characters the cell shows: Unicode code points, so that a character outside
+// the basic plane counts once.
+qsizetype CharacterCount(const QString& text) {
+  qsizetype count = 0;
+  for (qsizetype index = 0; index < text.size(); ++index) {
+    if (text.at(index).isHighSurrogate() && index + 1 < text.size() &&
+        text.at(index + 1).isLowSurrogate()) {
+      ++index;
+    }
+    ++count;
+  }
+  return count;
+}
+
+bool WriteAll(std::FILE* stream, const QByteArray& bytes) {
+  const auto size = static_cast<std::size_t>(bytes.size());
+  return std::fwrite(bytes.constData(), 1, size, stream) == size && std::fflush(stream) == 0;
+}
+
+}  // namespace
+
+SearchCommandLine ParseSearchCommandLine(const std::vector<std::string>& arguments) {
+  SearchCommandLine result;
+  bool search = false;
+  std::string firstSearchOption;
+  for (std::size_t index = 0; index < arguments.size(); ++index) {
+    const std::string& argument = arguments[index];
+    if (argument.rfind("--", 0) != 0 || argument.size() == 2) {
+      if (argument == "-h") {
+        result.action = SearchCommandLine::Action::Help;
+        return result;
+      }
+      return Failure("unexpected argument " + Quoted(argument));
+    }
+    // Both "--seconds 5" and "--seconds=5" are accepted.
+    std::string name = argument;
+    std::string value;
+    bool hasValue = false;
+    if (const std::size_t equals = argument.find('='); equals != std::string::npos) {
+      name = argument.substr(0, equals);
+      value = argument.substr(equals + 1);
+      hasValue = true;
+    }
+    const bool takesValue = name == "--seconds" || name == "--passes" || name == "--log";
+    const bool isFlag =
+        name == "--search" || name == "--json" || name == "--events" || name == "--help";
+    if (!takesValue && !isFlag) {
+      return Failure("unknown option " + Quoted(name));
+    }
+    if (isFlag && hasValue) {
+      return Failure(name + " takes no value");
+    }
+    if (takesValue && !hasValue) {
+      // A following option is never taken as the value: "--log --json" is a forgotten name.
+      if (index + 1 >= arguments.size() || arguments[index + 1].rfind("--", 0) == 0) {
+        return Failure(name + " needs a value");
+      }
+      value = arguments[++index];
+    }
+
+    if (name == "--help") {
+      result.action = SearchCommandLine::Action::Help;
+      return result;
+    }
+    if (name == "--search") {
+      search = true;
+      continue;
+    }
+    if (firstSearchOption.empty()) {
+      firstSearchOption = name;
+    }
+    if (name == "--json") {
+      result.options.json = true;
+    } else if (name == "--events") {
+      result.options.events = true;
+    } else if (name == "--seconds") {
+      if (!ParseCount(value, 1, kMaxSearchSeconds, result.options.seconds)) {
+        return Failure("--seconds needs a whole number from 1 to " +
+                       std::to_string(kMaxSearchSeconds) + ", not " + Quoted(value));
+      }
+    } else if (name == "--passes") {
+      if (!ParseCount(value, 1, kMaxSearchPasses, result.options.passes)) {
+        return Failure("--passes needs a whole number from 1 to " +
+                       std::to_string(kMaxSearchPasses) + ", not " + Quoted(value));
+      }
+    } else if (name == "--log") {
+      if (value.empty()) {
+        return Failure("--log needs a file name");
+      }
+      if (value.size() >= static_cast<std::size_t>(kLogPathSize)) {
+        return Failure("--log: the file name is longer than " + std::to_string(kLogPathSize - 1) +
+                       " bytes");
+      }
+      result.options.logFile = value;
+    }
+  }
+  if (!search) {
+    if (firstSearchOption.empty()) {
+      return Failure("no command given; use --search");
+    }
+    return Failure(firstSearchOption + " needs --search");
+  }
+  result.action = SearchCommandLine::Action::Search;
+  return result;
+}
+
+std::string SearchUsage() {
+  return "Usage: tarvelo --search [--seconds N] [--passes K] [--json] [--events] [--log FILE]\n"
+         "\n"
+         "Searches the local network for storage devices without a window and prints what\n"
+         "it found.\n"
+         "\n"
+         "  --search      run the search\n"
+         "  --seconds N   listen for N whole seconds, 1 to " +
+         std::to_string(kMaxSearchSeconds) + " (default " + std::to_string(kDefaultSearchSeconds) +
+         ")\n"
+         "  --passes K    send K search passes at equal intervals, the first at once,\n"
+         "                1 to " +
+         std::to_string(kMaxSearchPasses) + " (default " + std::to_string(kDefaultSearchPasses) +
+         ")\n"
+         "  --json        print the devices as a JSON array instead of a table\n"
+         "  --events      also print every report the moment it arrives, one JSON object\n"
+         "                per line with the reporting port, before the final result\n"
+         "  --log FILE    write the diagnostic log to FILE (its echo goes to standard error)\n"
+         "  --help        show this help\n"
+         "\n"
+         "The device list is not cleared between passes: the result holds every device heard\n"
+         "during the whole run, in the order first heard, with its latest details. A device\n"
+         "that announced its departure is left out.\n"
+         "\n"
+         "Exit status: 0 when the search ran (also when it found nothing), 1 when the result\n"
+         "could not be written, 2 for a usage error.\n";
+}
+
+int RunSearchCommand(const std::vector<std::string>& arguments, std::FILE* out, std::FILE* err) {
+  const SearchCommandLine commandLine = ParseSearchCommandLine(arguments);
+  switch (commandLine.action) {
+    case SearchCommandLine::Action::Help: {
+      const std::string usage = SearchUsage();
+      return WriteAll(out, QByteArray::fromStdString(usage)) ? kExitSuccess : kExitFailure;
+    }
+    case SearchCommandLine::Action::Error:
+      std::fprintf(err, "tarvelo: %s (see tarvelo --help)\n", commandLine.error.c_str());
+      return kExitUsage;
+    case SearchCommandLine::Action::Search:
+      break;
+  }
+  return RunSearch(commandLine.options, out, err);
+}
+
+int RunSearch(const SearchOptions& options, std::FILE* out, std::FILE* err) {
+  // The engine starts as in the window's start-up: the table first, the log off, the handler
+  // registered, the address list refreshed on every pass.
+  DeviceTable& table = DeviceTable::Instance();
+  SetLogState(false, nullptr);
+  if (!options.logFile.empty()) {
+    // The log skips a file it cannot open without a word; a user who asked for one is told at
+    // once instead of finding an empty file afterwards.
+    std::FILE* probe = std::fopen(options.logFile.c_str(), "a");
+    if (probe == nullptr) {
+      std::fprintf(err, "tarvelo: --log: cannot open %s: %s\n", Quoted(options.logFile).c_str(),
+                   std::strerror(errno));
+      return kExitUsage;
+    }
+    std::fclose(probe);
+    // Standard output carries the result, so the log's echo goes to standard error.
+    SetLogEchoStream(err);
+    SetLogState(true, options.logFile.c_str());
+  }
+  eventStream.store(options.events ? out : nullptr);
+  SearchDeviceManager& manager = SearchDeviceManager::Instance();
+  SearchDeviceManager::foundCallback.store(&HeadlessDeviceFoundHandler);
+  manager.autoRefreshLocalIP = true;
+  manager.StartSearch();
+
+  // Pass k goes out k * N / K seconds after the start; the run ends N seconds after the start.
+  const auto start = std::chrono::steady_clock::now();
+  const std::chrono::milliseconds total = std::chrono::seconds(options.seconds);
+  for (int pass = 0; pass < options.passes; ++pass) {
+    std::this_thread::sleep_until(start + total * pass / options.passes);
+    manager.SendSearch();
+  }
+  std::this_thread::sleep_until(start + total);
+
+  // Once the hand-off mutex is held no hand-off is in progress; with the callback gone none that
+  // follows files or prints anything, so the result below is exactly what the events showed and
+  // no event line can fall into it.
+  std::vector<DeviceInfo> devices;
+  {
+    boost::mutex::scoped_lock lock(SearchDeviceManager::foundMutex);
+    SearchDeviceManager::foundCallback.store(nullptr);
+    eventStream.store(nullptr);
+    devices = table.CopyAll();
+  }
+
+  const QByteArray result = options.json ? QByteArray::fromStdString(DevicesToJson(devices))
+                                         : FormatDeviceTable(devices).toLocal8Bit();
+  const bool written = WriteAll(out, result);
+
+  manager.StopSearch();
+  manager.WaitForWorkThreads(kWorkerExitWait);
+  if (!written) {
+    std::fprintf(err, "tarvelo: cannot write the result: %s\n", std::strerror(errno));
+    return kExitFailure;
+  }
+  return kExitSuccess;
+}
+
+QString DeviceText(const char (&field)[DeviceInfo::kTextSize]) {
+  return QString::fromLocal8Bit(field,
+                                static_cast<qsizetype>(strnlen(field, DeviceInfo::kTextSize)));
+}
+
+std::string JsonString(const QString& text) {
+  QString escaped;
+  escaped.reserve(text.size() + 2);
+  escaped += QLatin1Char('"');
+  for (qsizetype index = 0; index < text.size(); ++index) {
+    const QChar ch = text.at(index);
+    const char16_t code = ch.unicode();
+    if (code == u'"') {
+      escaped += QLatin1String("\\\"");
+    } else if (code == u'\\') {
+      escaped += QLatin1String("\\\\");
+    } else if (code < 0x20) {
+      escaped += QString::asprintf("\\u%04x", static_cast<unsigned>(code));
+    } else if (ch.isHighSurrogate() && index + 1 < text.size() &&
+               text.at(index + 1).isLowSurrogate()) {
+      escaped += ch;
+      escaped += text.at(++index);
+    } else if (ch.isSurrogate()) {
+      // A lone half of a pair has no UTF-8 form; the replacement character keeps the output
+      // valid.
+      escaped += QChar(QChar::ReplacementCharacter);
+    } else {
+      escaped += ch;
+    }
+  }
+  escaped += QLatin1Char('"');
+  return escaped.toUtf8().toStdString();
+}
+
+std::string DeviceToJson(const DeviceInfo& device) { return DeviceJsonFields(device) + "}"; }
+
+std::string DeviceEventToJson(const DeviceInfo& device, std::int32_t port) {
+  return DeviceJsonFields(device) + ",\"port\":" + std::to_string(port) + "}";
+}
+
+std::string DevicesToJson(const std::vector<DeviceInfo>& devices) {
+  if (devices.empty()) {
+    return "[]\n";
+  }
+  std::string json = "[\n";
+  for (std::size_t index = 0; index < devices.size(); ++index) {
+    json += "  " + DeviceToJson(devices[index]);
+    json += index + 1 < devices.size() ? ",\n" : "\n";
+  }
+  json += "]\n";
+  return json;
+}
+
+QString FormatDeviceTable(const std::vector<DeviceInfo>& devices) {
+  if (devices.empty()) {
+    return QStringLiteral("No devices found.\n");
+  }
+  std::vector<std::vector<QString>> rows;
+  rows.push_back({QStringLiteral("HOST"), QStringLiteral("IP"), QStringLiteral("TYPE"),
+                  QStringLiteral("VENDOR"), QStringLiteral("PRODUCT"), QStringLiteral("MAC"),
+                  QStringLiteral("SSID")});
+  for (const DeviceInfo& device : devices) {
+    QString mac = DeviceText(device.mac0);
+    if (const QString second = DeviceText(device.mac1); !second.isEmpty()) {
+      mac += QLatin1Char(' ') + second;
+    }
+    rows.push_back({PrintableCell(DeviceText(device.host)), PrintableCell(DeviceText(device.ip)),
+                    QString::number(device.type), PrintableCell(DeviceText(device.vendor)),
+                    PrintableCell(DeviceText(device.product)), PrintableCell(mac),
+                    PrintableCell(DeviceText(device.ssid))});
+  }
+  std::vector<qsizetype> widths(rows.front().size(), 0);
+  for (const auto& row : rows) {
+    for (std::size_t column = 0; column < row.size(); ++column) {
+      widths[column] = std::max(widths[column], CharacterCount(row[column]));
+    }
+  }
+  constexpr qsizetype kColumnGap = 2;
+  QString table;
+  for (const auto& row : rows) {
+    // Padding is held back until a later cell has text, so no line ends in blanks.
+    qsizetype pendingBlanks = 0;
+    for (std::size_t column = 0; column < row.size(); ++column) {
+      if (!row[column].isEmpty()) {
+        table += QString(pendingBlanks, QLatin1Char(' '));
+        table += row[column];
+        pendingBlanks = 0;
+      }
+      pendingBlanks += widths[column] - CharacterCount(row[column]) + kColumnGap;
+    }
+    table += QLatin1Char('\n');
+  }
+  return table;
+}

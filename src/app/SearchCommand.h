@@ -1,0 +1,79 @@
+#pragma once
+
+// The headless search: `tarvelo --search` starts the discovery engine exactly as the window's
+// start-up does, sends a number of search passes, waits, prints the devices it heard and stops.
+// It needs no display. Parsing, running and the output writers are separate so that each can be
+// tested alone.
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include <QString>
+
+#include "discovery/DeviceInfo.h"
+
+inline constexpr int kDefaultSearchSeconds = 10;
+inline constexpr int kMaxSearchSeconds = 24 * 60 * 60;
+inline constexpr int kDefaultSearchPasses = 1;
+inline constexpr int kMaxSearchPasses = 1000;
+
+// Exit statuses of the command-line modes.
+inline constexpr int kExitSuccess = 0;
+inline constexpr int kExitFailure = 1;
+inline constexpr int kExitUsage = 2;
+
+struct SearchOptions {
+  int seconds = kDefaultSearchSeconds;
+  int passes = kDefaultSearchPasses;
+  bool json = false;
+  bool events = false;
+  // Empty: the diagnostic log stays off, as in the window.
+  std::string logFile;
+
+  bool operator==(const SearchOptions&) const = default;
+};
+
+// What a command line asks for.
+struct SearchCommandLine {
+  enum class Action { Search, Help, Error };
+  Action action = Action::Error;
+  SearchOptions options;
+  // For Action::Error: one line without the program name and without a line break.
+  std::string error;
+};
+
+// Parses the arguments that follow the program name. Touches nothing.
+SearchCommandLine ParseSearchCommandLine(const std::vector<std::string>& arguments);
+
+// The text of --help, ending in a line break.
+std::string SearchUsage();
+
+// The command-line mode as a whole: parses the arguments, prints the usage or a one-line error,
+// or runs the search. The result goes to `out` and errors to `err`. Returns the exit status.
+int RunSearchCommand(const std::vector<std::string>& arguments, std::FILE* out, std::FILE* err);
+
+// One headless search with valid options. Opens sockets: run it only where the search may be
+// sent. Returns the exit status.
+int RunSearch(const SearchOptions& options, std::FILE* out, std::FILE* err);
+
+// A text field of a record as the window shows it: the bytes up to the first NUL (at most 32)
+// read as local 8-bit text.
+QString DeviceText(const char (&field)[DeviceInfo::kTextSize]);
+
+// `text` as a quoted JSON string in UTF-8: quote, backslash and every character below U+0020
+// escaped, everything else written as it is.
+std::string JsonString(const QString& text);
+
+// One record as a JSON object on one line, keys in record order: id, ip, host, product, extra,
+// osVersion, vendor, ssid, mac0, mac1, type, timeToLive.
+std::string DeviceToJson(const DeviceInfo& device);
+// One hand-off as --events prints it: the record's keys followed by "port".
+std::string DeviceEventToJson(const DeviceInfo& device, std::int32_t port);
+// The final result of --json: an array with one object per line, ending in a line break.
+std::string DevicesToJson(const std::vector<DeviceInfo>& devices);
+
+// The final result as text: a header line and one line per device, columns aligned by
+// character count, ending in a line break; "No devices found." alone when there are none.
+QString FormatDeviceTable(const std::vector<DeviceInfo>& devices);

@@ -1,0 +1,184 @@
+// The built `tarvelo --search` inside the network lab: the engine in one namespace, simulated
+// devices in the other, so the search crosses a real link and never leaves the lab.
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include "LabNetwork.h"
+#include "NasSimulator.h"
+#include "TemporaryDirectory.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+// The search itself runs two seconds; this only bounds a hung program.
+constexpr auto kRunTimeout = 60s;
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream stream(text);
+  for (std::string line; std::getline(stream, line);) {
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+QJsonDocument ParseJson(const std::string& text) {
+  QJsonParseError error;
+  const QJsonDocument document = QJsonDocument::fromJson(QByteArray::fromStdString(text), &error);
+  EXPECT_EQ(error.error, QJsonParseError::NoError) << text;
+  return document;
+}
+
+const char* const kTextKeys[] = {"id",        "ip",     "host", "product", "extra",
+                                 "osVersion", "vendor", "ssid", "mac0",    "mac1"};
+
+// Runs the built program in the engine namespace and returns its exit status.
+int RunTarvelo(testsupport::LabNetwork& lab, const std::vector<std::string>& arguments,
+               const std::string& output) {
+  std::vector<std::string> argv = {testsupport::BuiltProgram("tarvelo")};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  const pid_t pid = lab.Spawn(lab.EngineNamespace(), argv, output);
+  return lab.Wait(pid, kRunTimeout);
+}
+
+TEST(SearchCommandLab, EventsShowEveryReportAndTheResultFilesEachDeviceOnce) {
+  TARVELO_REQUIRE_LAB();
+  testsupport::LabNetwork lab;
+  testsupport::TemporaryDirectory folder;
+  constexpr int kDevices = 3;
+  lab.AddDeviceAddresses("10.231.0.10", kDevices);
+  const testsupport::NasSimulator devices(
+      lab, {"--devices", std::to_string(kDevices), "--first-address", "10.231.0.10"});
+
+  const std::string output = folder.File("out.txt");
+  const std::string log = folder.File("search.log");
+  ASSERT_EQ(
+      RunTarvelo(
+          lab, {"--search", "--seconds", "2", "--passes", "2", "--json", "--events", "--log", log},
+          output),
+      0);
+
+  // Standard output holds the event lines, then the result array, and nothing else: the log's
+  // echo went to standard error.
+  const std::vector<std::string> lines = Lines(ReadFile(output));
+  std::vector<QJsonObject> events;
+  std::size_t index = 0;
+  for (; index < lines.size() && lines[index] != "[" && lines[index] != "[]"; ++index) {
+    const QJsonDocument event = ParseJson(lines[index]);
+    ASSERT_TRUE(event.isObject()) << lines[index];
+    events.push_back(event.object());
+  }
+  ASSERT_LT(index, lines.size()) << "no result array";
+  std::string resultText;
+  for (; index < lines.size(); ++index) {
+    resultText += lines[index] + "\n";
+  }
+  const QJsonDocument resultDocument = ParseJson(resultText);
+  ASSERT_TRUE(resultDocument.isArray()) << resultText;
+  const QJsonArray result = resultDocument.array();
+
+  // Every device answers both searches in both passes: broadcast replies on the broadcast
+  // worker's port, multicast replies on the group worker's or the per-address worker's.
+  const std::set<int> multicastPorts = {1900, 1530};
+  std::map<QString, std::set<QString>> kindsByAddress;
+  std::map<QString, int> broadcastReports;
+  std::vector<QString> firstHeard;
+  std::map<QString, QJsonObject> lastReport;
+  for (const QJsonObject& event : events) {
+    const QString ip = event.value("ip").toString();
+    const int port = event.value("port").toInt();
+    EXPECT_EQ(event.value("type").toInt(), 1);
+    EXPECT_EQ(event.value("timeToLive").toInt(), 60);
+    ASSERT_TRUE(port == 67 || multicastPorts.count(port) == 1) << port;
+    kindsByAddress[ip].insert(port == 67 ? "broadcast" : "multicast");
+    if (port == 67) {
+      ++broadcastReports[ip];
+    }
+    if (lastReport.count(ip) == 0) {
+      firstHeard.push_back(ip);
+    }
+    lastReport[ip] = event;
+  }
+  ASSERT_EQ(kindsByAddress.size(), static_cast<std::size_t>(kDevices));
+  for (int device = 0; device < kDevices; ++device) {
+    const QString ip = QStringLiteral("10.231.0.%1").arg(10 + device);
+    SCOPED_TRACE(ip.toStdString());
+    EXPECT_EQ(kindsByAddress[ip], (std::set<QString>{"broadcast", "multicast"}));
+    EXPECT_GE(broadcastReports[ip], 2) << "the second pass reports the device again";
+    EXPECT_EQ(lastReport[ip].value("id").toString(), QStringLiteral("SIM%1").arg(device));
+    EXPECT_EQ(lastReport[ip].value("host").toString(), QStringLiteral("nas%1").arg(device));
+  }
+
+  // The result is the window's table: one entry per address (the two searches' records of one
+  // device differ in their details, so the later replaces the earlier in place), in the order
+  // first heard, each holding the details of its latest report.
+  ASSERT_EQ(result.size(), kDevices);
+  for (qsizetype row = 0; row < result.size(); ++row) {
+    const QJsonObject entry = result[row].toObject();
+    const QString ip = entry.value("ip").toString();
+    SCOPED_TRACE(ip.toStdString());
+    EXPECT_EQ(ip, firstHeard[static_cast<std::size_t>(row)]);
+    EXPECT_EQ(entry.keys().size(), 12);
+    for (const char* key : kTextKeys) {
+      EXPECT_EQ(entry.value(key).toString(), lastReport[ip].value(key).toString()) << key;
+    }
+    EXPECT_EQ(entry.value("type").toInt(), 1);
+    EXPECT_FALSE(entry.contains("port"));
+  }
+
+  const std::string logText = ReadFile(log);
+  EXPECT_NE(logText.find("SendMessage : pdhcp is NULL"), std::string::npos);
+  EXPECT_NE(logText.find("------Exit Log System-------"), std::string::npos);
+}
+
+TEST(SearchCommandLab, TextResultAndExitStatuses) {
+  TARVELO_REQUIRE_LAB();
+  testsupport::LabNetwork lab;
+  testsupport::TemporaryDirectory folder;
+
+  // Nothing answers: the text result is the one sentence.
+  const std::string empty = folder.File("empty.txt");
+  ASSERT_EQ(RunTarvelo(lab, {"--search", "--seconds", "1"}, empty), 0);
+  EXPECT_EQ(ReadFile(empty), "No devices found.\n");
+
+  // One device answers: a header and one row, found by both searches.
+  const testsupport::NasSimulator device(lab, {});
+  const std::string found = folder.File("found.txt");
+  ASSERT_EQ(RunTarvelo(lab, {"--search", "--seconds", "1"}, found), 0);
+  const std::vector<std::string> lines = Lines(ReadFile(found));
+  ASSERT_EQ(lines.size(), 2u) << ReadFile(found);
+  EXPECT_EQ(lines[0].rfind("HOST", 0), 0u);
+  EXPECT_EQ(lines[1].rfind("nas0 ", 0), 0u) << lines[1];
+  EXPECT_NE(lines[1].find(testsupport::LabNetwork::kDeviceAddress), std::string::npos);
+  EXPECT_NE(lines[1].find("02:00:00:00:00:01 02:00:00:00:00:02"), std::string::npos);
+
+  // The program's own exit statuses: no window yet, and usage errors.
+  const std::string ignored = folder.File("ignored.txt");
+  EXPECT_EQ(RunTarvelo(lab, {}, ignored), 2);
+  EXPECT_EQ(RunTarvelo(lab, {"--search", "--passes", "0"}, ignored), 2);
+  EXPECT_EQ(RunTarvelo(lab, {"--help"}, ignored), 0);
+}
+
+}  // namespace

@@ -1,0 +1,376 @@
+#include "app/SearchCommand.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QList>
+#include <QRegularExpression>
+#include <QStringList>
+
+#include "diag/LogSystem.h"
+
+namespace {
+
+using Action = SearchCommandLine::Action;
+
+void SetText(char (&field)[DeviceInfo::kTextSize], const std::string& text) {
+  SetDeviceText(field, text.data(), text.size());
+}
+
+DeviceInfo MakeDevice(const std::string& host, const std::string& ip, std::int32_t type = 1) {
+  DeviceInfo device;
+  SetText(device.id, "ID-" + host);
+  SetText(device.ip, ip);
+  SetText(device.host, host);
+  SetText(device.product, "HomeNas");
+  SetText(device.vendor, "Tarvelo");
+  SetText(device.ssid, "home");
+  SetText(device.mac0, "02:00:00:00:00:01");
+  device.type = type;
+  return device;
+}
+
+QJsonObject ParseObject(const std::string& json) {
+  QJsonParseError error;
+  const QJsonDocument document = QJsonDocument::fromJson(QByteArray::fromStdString(json), &error);
+  EXPECT_EQ(error.error, QJsonParseError::NoError) << json;
+  EXPECT_TRUE(document.isObject()) << json;
+  return document.object();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Command line
+
+SearchOptions With(int seconds, int passes, bool json, bool events, std::string logFile = {}) {
+  SearchOptions options;
+  options.seconds = seconds;
+  options.passes = passes;
+  options.json = json;
+  options.events = events;
+  options.logFile = std::move(logFile);
+  return options;
+}
+
+TEST(SearchCommandLine, EveryOptionAndEveryBadValue) {
+  struct Case {
+    std::vector<std::string> arguments;
+    Action action;
+    SearchOptions options;      // compared for Action::Search
+    const char* errorFragment;  // for Action::Error
+  };
+  const SearchOptions none;
+  const std::string longestPath(kLogPathSize - 1, 'p');
+  const std::vector<Case> cases = {
+      {{"--search"}, Action::Search, With(10, 1, false, false), ""},
+      {{"--search", "--seconds", "5"}, Action::Search, With(5, 1, false, false), ""},
+      {{"--search", "--seconds=86400"}, Action::Search, With(86400, 1, false, false), ""},
+      {{"--search", "--passes", "1000"}, Action::Search, With(10, 1000, false, false), ""},
+      {{"--json", "--events", "--search"}, Action::Search, With(10, 1, true, true), ""},
+      {{"--search", "--log", "a.log"}, Action::Search, With(10, 1, false, false, "a.log"), ""},
+      {{"--search", "--log", longestPath},
+       Action::Search,
+       With(10, 1, false, false, longestPath),
+       ""},
+      {{"--search", "--seconds", "3", "--seconds", "4"},
+       Action::Search,
+       With(4, 1, false, false),
+       ""},
+      {{"--help"}, Action::Help, none, ""},
+      {{"-h"}, Action::Help, none, ""},
+      {{"--search", "--seconds", "3", "--help"}, Action::Help, none, ""},
+
+      {{}, Action::Error, none, "use --search"},
+      {{"--json"}, Action::Error, none, "--json needs --search"},
+      {{"--search", "--verbose"}, Action::Error, none, "unknown option '--verbose'"},
+      {{"--search", "now"}, Action::Error, none, "unexpected argument 'now'"},
+      {{"--search", "--json=yes"}, Action::Error, none, "--json takes no value"},
+      {{"--search", "--seconds"}, Action::Error, none, "--seconds needs a value"},
+      {{"--search", "--seconds", "--json"}, Action::Error, none, "--seconds needs a value"},
+      {{"--search", "--seconds", "abc"},
+       Action::Error,
+       none,
+       "--seconds needs a whole number from 1 to 86400, not 'abc'"},
+      {{"--search", "--seconds", "0"}, Action::Error, none, "not '0'"},
+      {{"--search", "--seconds", "-5"}, Action::Error, none, "not '-5'"},
+      {{"--search", "--seconds", "86401"}, Action::Error, none, "not '86401'"},
+      {{"--search", "--seconds", "99999999999999999999"}, Action::Error, none, "whole number"},
+      {{"--search", "--seconds", "1.5"}, Action::Error, none, "not '1.5'"},
+      {{"--search", "--seconds", "+5"}, Action::Error, none, "not '+5'"},
+      {{"--search", "--seconds="}, Action::Error, none, "not ''"},
+      {{"--search", "--passes", "0"},
+       Action::Error,
+       none,
+       "--passes needs a whole number from 1 to 1000, not '0'"},
+      {{"--search", "--passes", "1001"}, Action::Error, none, "not '1001'"},
+      {{"--search", "--log"}, Action::Error, none, "--log needs a value"},
+      {{"--search", "--log="}, Action::Error, none, "--log needs a file name"},
+      {{"--search", "--log", longestPath + "p"}, Action::Error, none, "longer than 4095 bytes"},
+      // A line break in a value must not break the one-line message.
+      {{"--search", "--seconds", "1\n2"}, Action::Error, none, "not '1?2'"},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.arguments.empty() ? "(none)" : test.arguments.back());
+    const SearchCommandLine result = ParseSearchCommandLine(test.arguments);
+    ASSERT_EQ(result.action, test.action) << result.error;
+    if (test.action == Action::Search) {
+      EXPECT_EQ(result.options, test.options);
+    }
+    if (test.action == Action::Error) {
+      EXPECT_NE(result.error.find(test.errorFragment), std::string::npos) << result.error;
+      EXPECT_EQ(result.error.find('\n'), std::string::npos) << result.error;
+    }
+  }
+}
+
+std::string ReadAll(std::FILE* file) {
+  std::rewind(file);
+  std::string text;
+  char buffer[4096];
+  while (const std::size_t count = std::fread(buffer, 1, sizeof buffer, file)) {
+    text.append(buffer, count);
+  }
+  return text;
+}
+
+TEST(SearchCommandLine, HelpAndUsageErrorsGiveTheirExitStatusAndStreams) {
+  struct Case {
+    std::vector<std::string> arguments;
+    int status;
+  };
+  const std::vector<Case> cases = {
+      {{"--help"}, 0},   {{"--search", "--help"}, 0},
+      {{"--bogus"}, 2},  {{"--search", "--seconds", "0"}, 2},
+      {{"--events"}, 2},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.arguments.back());
+    // These command lines must never start a search: this test runs outside the network lab.
+    ASSERT_NE(ParseSearchCommandLine(test.arguments).action, Action::Search);
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    ASSERT_NE(out, nullptr);
+    ASSERT_NE(err, nullptr);
+    EXPECT_EQ(RunSearchCommand(test.arguments, out, err), test.status);
+    const std::string outText = ReadAll(out);
+    const std::string errText = ReadAll(err);
+    std::fclose(out);
+    std::fclose(err);
+    if (test.status == 0) {
+      EXPECT_EQ(outText, SearchUsage());
+      EXPECT_NE(outText.find("not cleared between passes"), std::string::npos);
+      EXPECT_EQ(errText, "");
+    } else {
+      EXPECT_EQ(outText, "");
+      ASSERT_FALSE(errText.empty());
+      EXPECT_EQ(errText.rfind("tarvelo: ", 0), 0u) << errText;
+      EXPECT_EQ(errText.find('\n'), errText.size() - 1) << "one line: " << errText;
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// JSON
+
+TEST(SearchJson, StringsAreQuotedAndEscaped) {
+  struct Case {
+    const char* scenario;
+    QString text;
+    std::string json;
+  };
+  const std::vector<Case> cases = {
+      {"plain text", QStringLiteral("nas0"), "\"nas0\""},
+      {"empty", QString(), "\"\""},
+      {"quote and backslash", QStringLiteral(R"(a"b\c)"), R"("a\"b\\c")"},
+      {"control characters as \\u00XX", QString::fromLatin1("\x01\n\t\r\x1f", 5),
+       R"("\u0001\u000a\u0009\u000d\u001f")"},
+      {"NUL inside a string", QString(QChar(0)) + QLatin1Char('x'), R"("\u0000x")"},
+      {"space, slash and DEL stay", QString::fromLatin1(" /\x7f"), "\" /\x7f\""},
+      {"non-ASCII as UTF-8", QStringLiteral("caf\u00e9 \u4e2d"), "\"caf\xc3\xa9 \xe4\xb8\xad\""},
+      {"a character outside the basic plane", QString::fromUcs4(U"\U0001F600", 1),
+       "\"\xf0\x9f\x98\x80\""},
+      {"a lone surrogate becomes the replacement character", QString(QChar(0xD800)),
+       "\"\xef\xbf\xbd\""},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.scenario);
+    EXPECT_EQ(JsonString(test.text), test.json);
+  }
+}
+
+TEST(SearchJson, RecordKeysInRecordOrderWithNumbers) {
+  DeviceInfo device = MakeDevice("nas0", "10.231.0.10", 2);
+  SetText(device.extra, "1");
+  SetText(device.osVersion, "2.0");
+  SetText(device.mac1, "02:00:00:00:00:02");
+  device.timeToLive = 1234567890123;
+  const std::string fields =
+      R"({"id":"ID-nas0","ip":"10.231.0.10","host":"nas0","product":"HomeNas",)"
+      R"("extra":"1","osVersion":"2.0","vendor":"Tarvelo","ssid":"home",)"
+      R"("mac0":"02:00:00:00:00:01","mac1":"02:00:00:00:00:02","type":2,)"
+      R"("timeToLive":1234567890123)";
+  EXPECT_EQ(DeviceToJson(device), fields + "}");
+  EXPECT_EQ(DeviceEventToJson(device, 1530), fields + R"(,"port":1530})");
+  device.type = -7;
+  EXPECT_EQ(ParseObject(DeviceToJson(device)).value("type").toInt(), -7);
+}
+
+TEST(SearchJson, HostileFieldsStayValidJson) {
+  // Every byte value from 1 to 255 spread over the ten fields, 31 bytes each: quotes,
+  // backslashes, control bytes and bytes that are no valid UTF-8 sequence.
+  DeviceInfo device;
+  char(*fields[])[DeviceInfo::kTextSize] = {
+      &device.id,        &device.ip,     &device.host, &device.product, &device.extra,
+      &device.osVersion, &device.vendor, &device.ssid, &device.mac0,    &device.mac1};
+  int byte = 1;
+  for (auto* field : fields) {
+    std::string text;
+    for (int i = 0; i < DeviceInfo::kTextLimit; ++i) {
+      text += static_cast<char>(byte);
+      byte = byte == 255 ? 1 : byte + 1;
+    }
+    SetText(*field, text);
+  }
+  const std::string json = DeviceToJson(device);
+  const QJsonObject object = ParseObject(json);
+  const char* keys[] = {"id",        "ip",     "host", "product", "extra",
+                        "osVersion", "vendor", "ssid", "mac0",    "mac1"};
+  for (std::size_t i = 0; i < std::size(keys); ++i) {
+    SCOPED_TRACE(keys[i]);
+    EXPECT_EQ(object.value(keys[i]).toString(),
+              QString::fromLocal8Bit(*fields[i], DeviceInfo::kTextLimit));
+  }
+  EXPECT_EQ(QString::fromUtf8(json.data(), static_cast<qsizetype>(json.size())).toUtf8(),
+            QByteArray::fromStdString(json))
+      << "the output is valid UTF-8";
+}
+
+TEST(SearchJson, FieldsAreReadAsTheWindowReadsThem) {
+  DeviceInfo device = MakeDevice("nas", "10.231.0.10");
+  // Bytes that are no valid text in the locale become replacement characters.
+  SetText(device.host,
+          "a\xff"
+          "b\xc3");
+  // A field without its terminator ends after 32 bytes and never runs into the next one.
+  std::memset(device.id, 'a', sizeof device.id);
+  const QJsonObject object = ParseObject(DeviceToJson(device));
+  EXPECT_EQ(object.value("host").toString(), QStringLiteral("a\ufffdb\ufffd"));
+  EXPECT_EQ(object.value("id").toString(), QString(DeviceInfo::kTextSize, QLatin1Char('a')));
+  EXPECT_EQ(object.value("ip").toString(), QStringLiteral("10.231.0.10"));
+}
+
+TEST(SearchJson, ResultArrayKeepsTableOrderOneObjectPerLine) {
+  EXPECT_EQ(DevicesToJson({}), "[]\n");
+
+  const std::vector<DeviceInfo> devices = {MakeDevice("zeta", "10.231.0.12"),
+                                           MakeDevice("alpha", "10.231.0.10"),
+                                           MakeDevice("mid", "10.231.0.11", 2)};
+  const std::string json = DevicesToJson(devices);
+  QJsonParseError error;
+  const QJsonDocument document = QJsonDocument::fromJson(QByteArray::fromStdString(json), &error);
+  ASSERT_EQ(error.error, QJsonParseError::NoError) << json;
+  const QJsonArray array = document.array();
+  ASSERT_EQ(array.size(), 3);
+  EXPECT_EQ(array[0].toObject().value("host").toString(), QStringLiteral("zeta"));
+  EXPECT_EQ(array[1].toObject().value("host").toString(), QStringLiteral("alpha"));
+  EXPECT_EQ(array[2].toObject().value("type").toInt(), 2);
+  const QStringList lines = QString::fromStdString(json).split(QLatin1Char('\n'));
+  ASSERT_EQ(lines.size(), 6);  // "[", three objects, "]", and the empty rest after the last break
+  EXPECT_EQ(lines[0], QStringLiteral("["));
+  EXPECT_EQ(lines[1].toStdString(), "  " + DeviceToJson(devices[0]) + ",");
+  EXPECT_EQ(lines[3].toStdString(), "  " + DeviceToJson(devices[2]));
+  EXPECT_EQ(lines[4], QStringLiteral("]"));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Text table
+
+// A line as code points, so that positions count characters.
+QList<uint> CodePoints(const QString& line) { return line.toUcs4(); }
+
+QString Slice(const QList<uint>& line, qsizetype start, qsizetype count) {
+  if (start > line.size()) {
+    return QString();
+  }
+  const qsizetype length = std::min(count, line.size() - start);
+  return QString::fromUcs4(reinterpret_cast<const char32_t*>(line.constData() + start), length);
+}
+
+TEST(SearchTable, NoDevicesIsOneSentence) {
+  EXPECT_EQ(FormatDeviceTable({}), QStringLiteral("No devices found.\n"));
+}
+
+TEST(SearchTable, ColumnsAlignByCharacterCount) {
+  DeviceInfo wide = MakeDevice("\xe4\xb8\xad\xe6\x96\x87-nas", "10.231.0.100", 2);  // 中文-nas
+  SetText(wide.vendor, "Caf\xc3\xa9");                                              // Café
+  SetText(wide.product, "\xf0\x9f\x98\x80 storage box");  // an emoji: one character, four bytes
+  SetText(wide.mac1, "02:00:00:00:00:02");
+  DeviceInfo bare = MakeDevice("a-much-longer-host-name", "10.231.0.9", 1);
+  SetText(bare.vendor, "");  // an empty cell in the middle keeps the columns in place
+  SetText(bare.product, "P");
+  const std::vector<DeviceInfo> devices = {wide, bare};
+
+  const QString table = FormatDeviceTable(devices);
+  ASSERT_TRUE(table.endsWith(QLatin1Char('\n')));
+  const QStringList lines = table.chopped(1).split(QLatin1Char('\n'));
+  ASSERT_EQ(lines.size(), 3);
+
+  const QStringList headers = {QStringLiteral("HOST"),    QStringLiteral("IP"),
+                               QStringLiteral("TYPE"),    QStringLiteral("VENDOR"),
+                               QStringLiteral("PRODUCT"), QStringLiteral("MAC"),
+                               QStringLiteral("SSID")};
+  std::vector<qsizetype> starts;
+  for (const QString& name : headers) {
+    starts.push_back(lines[0].indexOf(QRegularExpression(QStringLiteral("\\b") + name + "\\b")));
+    ASSERT_GE(starts.back(), 0) << name.toStdString();
+  }
+  EXPECT_EQ(starts.front(), 0);
+
+  const std::vector<std::vector<QString>> expected = {
+      {QStringLiteral("\u4e2d\u6587-nas"), QStringLiteral("10.231.0.100"), QStringLiteral("2"),
+       QStringLiteral("Caf\u00e9"), QString::fromUcs4(U"\U0001F600 storage box"),
+       QStringLiteral("02:00:00:00:00:01 02:00:00:00:00:02"), QStringLiteral("home")},
+      {QStringLiteral("a-much-longer-host-name"), QStringLiteral("10.231.0.9"), QStringLiteral("1"),
+       QString(), QStringLiteral("P"), QStringLiteral("02:00:00:00:00:01"), QStringLiteral("home")},
+  };
+  for (std::size_t row = 0; row < expected.size(); ++row) {
+    SCOPED_TRACE(row);
+    const QList<uint> line = CodePoints(lines[static_cast<qsizetype>(row) + 1]);
+    for (std::size_t column = 0; column < starts.size(); ++column) {
+      const qsizetype start = starts[column];
+      const qsizetype end = column + 1 < starts.size() ? starts[column + 1] : line.size();
+      const QString cell = Slice(line, start, end - start);
+      // The cell's text starts at its header and is followed only by blanks, at least two
+      // before the next column.
+      EXPECT_EQ(cell.trimmed(), expected[row][column]) << column;
+      if (column + 1 < starts.size()) {
+        EXPECT_TRUE(cell.endsWith(QStringLiteral("  "))) << column;
+      }
+    }
+    EXPECT_FALSE(lines[static_cast<qsizetype>(row) + 1].endsWith(QLatin1Char(' ')));
+  }
+  // The widest cell of the first column sets the next column's start: two blanks after it.
+  EXPECT_EQ(starts[1], QStringLiteral("a-much-longer-host-name").size() + 2);
+}
+
+TEST(SearchTable, ControlCharactersCannotBreakTheTableOrDriveTheTerminal) {
+  DeviceInfo device = MakeDevice("evil", "10.231.0.10");
+  SetText(device.host, "a\nb\x1b[2Jc\rd\te");
+  SetText(device.ssid, "\x7f\xc2\x9b");  // DEL and the C1 control sequence introducer
+  const QString table = FormatDeviceTable({device});
+  const QStringList lines = table.chopped(1).split(QLatin1Char('\n'));
+  ASSERT_EQ(lines.size(), 2);
+  EXPECT_TRUE(lines[1].startsWith(QStringLiteral("a?b?[2Jc?d?e  "))) << lines[1].toStdString();
+  EXPECT_TRUE(lines[1].endsWith(QStringLiteral("??"))) << lines[1].toStdString();
+  for (const QChar ch : table) {
+    EXPECT_TRUE(ch == QLatin1Char('\n') || ch.category() != QChar::Other_Control);
+  }
+}
+
+}  // namespace

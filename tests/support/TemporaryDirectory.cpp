@@ -1,0 +1,31 @@
+#include "TemporaryDirectory.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <stdexcept>
+#include <vector>
+
+namespace testsupport {
+
+TemporaryDirectory::TemporaryDirectory() {
+  const char* base = std::getenv("TMPDIR");
+  std::string pattern =
+      std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/tarvelo-test-XXXXXX";
+  std::vector<char> buffer(pattern.begin(), pattern.end());
+  buffer.push_back('\0');
+  if (::mkdtemp(buffer.data()) == nullptr) {
+    throw std::runtime_error("mkdtemp " + pattern + ": " + std::strerror(errno));
+  }
+  path_ = buffer.data();
+}
+
+TemporaryDirectory::~TemporaryDirectory() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+std::string TemporaryDirectory::File(const std::string& name) const { return path_ + "/" + name; }
+
+}  // namespace testsupport

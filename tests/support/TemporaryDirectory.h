@@ -1,0 +1,24 @@
+#pragma once
+
+#include <string>
+
+namespace testsupport {
+
+// A fresh folder below $TMPDIR (or /tmp), removed with everything in it when the object goes.
+// Tests put capture folders, ready files and a temporary XDG_DATA_HOME here.
+class TemporaryDirectory {
+ public:
+  TemporaryDirectory();
+  ~TemporaryDirectory();
+  TemporaryDirectory(const TemporaryDirectory&) = delete;
+  TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
+
+  const std::string& Path() const { return path_; }
+  // Path() + "/" + name.
+  std::string File(const std::string& name) const;
+
+ private:
+  std::string path_;
+};
+
+}  // namespace testsupport
