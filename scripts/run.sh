@@ -19,8 +19,7 @@ lab_script=$root/tests/lab/lab.sh
 
 # The lab's names. The number in the prefix tells `lab.sh cleanup` that this script owns it.
 prefix=tvl-$$-run
-readonly engine_link=tve0 device_link=tvd0
-readonly engine_address=10.231.0.1/16 device_address=10.231.0.2/16
+readonly device_link=tvd0  # the device side of the lab's link (tests/lab/lab.sh)
 readonly first_device=10.231.0.10 device_count=3
 
 as_root=()
@@ -34,6 +33,11 @@ bash "$root/scripts/setup.sh" >&2
 say "configuring and building into $build"
 cmake -S "$root" -B "$build" -G Ninja >&2
 cmake --build "$build" >&2
+# Outside the lab, binding the broadcast search's port 67 needs this capability (or root).
+if command -v setcap >/dev/null; then
+  "${as_root[@]}" setcap cap_net_bind_service=+ep "$build/bin/tarvelo" 2>/dev/null ||
+    say "could not grant port 67 to tarvelo (setcap); as an ordinary user only the multicast search works"
+fi
 tarvelo=$build/bin/tarvelo
 simulator=$build/bin/tarvelo-nas-sim
 for program in "$tarvelo" "$simulator"; do
@@ -43,50 +47,11 @@ done
 work=$(mktemp -d)
 lab_made=no
 
-# Without tests/lab/lab.sh the lab is made by hand, the same way: both ends of the link are
-# created inside their namespaces, so no link ever shows up in this machine's own namespace.
-plain_lab_up() {
-  local ip=("${as_root[@]}" ip)
-  "${ip[@]}" netns add "$prefix-e"
-  "${ip[@]}" netns add "$prefix-d"
-  "${ip[@]}" link add name "$engine_link" netns "$prefix-e" type veth \
-    peer name "$device_link" netns "$prefix-d"
-  local side ns link address
-  for side in e d; do
-    ns=$prefix-$side
-    if [[ $side == e ]]; then link=$engine_link address=$engine_address; else
-      link=$device_link address=$device_address
-    fi
-    "${ip[@]}" -n "$ns" link set lo up
-    "${ip[@]}" -n "$ns" addr add "$address" dev "$link"
-    "${ip[@]}" -n "$ns" link set "$link" up
-    # Limited broadcast and multicast need a route to leave; the default route is the link.
-    "${ip[@]}" -n "$ns" route add default dev "$link"
-  done
-}
-
-plain_lab_down() {
-  local ns pids
-  for ns in "$prefix-e" "$prefix-d"; do
-    [[ -e /run/netns/$ns ]] || continue
-    pids=$("${as_root[@]}" ip netns pids "$ns" 2>/dev/null || true)
-    if [[ -n $pids ]]; then
-      # shellcheck disable=SC2086 # one argument per process id
-      "${as_root[@]}" kill -KILL $pids 2>/dev/null || true
-    fi
-    "${as_root[@]}" ip netns del "$ns" || true
-  done
-}
-
 # Runs a command inside one side of the lab: e (the search) or d (the devices).
 in_lab() {
   local side=$1
   shift
-  if [[ -x $lab_script ]]; then
-    "${as_root[@]}" "$lab_script" exec "$prefix" "$side" "$@"
-  else
-    "${as_root[@]}" ip netns exec "$prefix-$side" "$@"
-  fi
+  "${as_root[@]}" "$lab_script" exec "$prefix" "$side" "$@"
 }
 
 cleanup() {
@@ -94,11 +59,7 @@ cleanup() {
   trap - EXIT INT TERM
   if [[ $lab_made == yes ]]; then
     say "removing the lab $prefix"
-    if [[ -x $lab_script ]]; then
-      "${as_root[@]}" "$lab_script" down "$prefix" >&2 || true
-    else
-      plain_lab_down
-    fi
+    "${as_root[@]}" "$lab_script" down "$prefix" >&2 || true
   fi
   rm -rf "$work"
   exit "$status"
@@ -110,11 +71,7 @@ trap 'exit 143' TERM
 say "creating the lab $prefix"
 # Marked before creation: a lab that breaks half-way is removed as well.
 lab_made=yes
-if [[ -x $lab_script ]]; then
-  "${as_root[@]}" "$lab_script" up "$prefix"
-else
-  plain_lab_up
-fi
+"${as_root[@]}" "$lab_script" up "$prefix"
 for ((i = 0; i < device_count; i++)); do
   "${as_root[@]}" ip -n "$prefix-d" addr add "${first_device%.*}.$((${first_device##*.} + i))/16" \
     dev "$device_link"

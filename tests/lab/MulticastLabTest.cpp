@@ -103,5 +103,33 @@ TEST_F(EngineLabTest, AnnouncementsReachTheGroupWorkerWithTheirTypes) {
   EXPECT_EQ(log->Count(L("SendThread 1530 : Handle Mulitcast Recive Information  ")), 0u);
 }
 
+// A reply of `size` bytes whose identity ends the message, so that a receive that keeps fewer
+// bytes loses the end of "::" and with it the device.
+std::string ReplyOfSize(const std::string& uuid, std::size_t size) {
+  const std::string head =
+      "HTTP/1.1 200 OK\r\n"
+      "LOCATION: http://10.231.0.2:80/desc.xml\r\n"
+      "SERVER: VRIX/2.0, UPnP/1.0, Tarvelo/nas/HomeNas/1\r\n"
+      "X-PAD: ";
+  const std::string tail = "\r\nUSN: uuid:" + uuid + "::";
+  return head + std::string(size - head.size() - tail.size(), 'x') + tail;
+}
+
+TEST_F(EngineLabTest, ReceiveKeepsExactly1024BytesOfADatagram) {
+  manager->StartSearch();
+  auto device = DeviceSocket(kDeviceAddress, 0);
+  device->SendTo(kEngineAddress, 1530, ReplyOfSize("whole", 1024));
+  device->SendTo(kEngineAddress, 1530, ReplyOfSize("cut", 1025));
+  device->SendTo(kEngineAddress, 1530, HttpReply("last", "nas"));
+  ASSERT_TRUE(FoundDevices::WaitForCount(2));
+
+  const std::vector<FoundDevice> found = FoundDevices::Snapshot();
+  ASSERT_EQ(found.size(), 2u);
+  EXPECT_STREQ(found[0].device.id, "whole");
+  EXPECT_STREQ(found[1].device.id, "last");
+  EXPECT_EQ(
+      log->Count(L("SendThread 1530 : Recive Socket Protocol IP : 10.231.0.2, nLen : 1024  ")), 2u);
+}
+
 }  // namespace
 }  // namespace enginelab
