@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cerrno>
 #include <charconv>
+#include <csignal>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -238,7 +239,7 @@ std::string SearchUsage() {
          "\n"
          "The device list is not cleared between passes: the result holds every device heard\n"
          "during the whole run, in the order first heard, with its latest details. A device\n"
-         "that announced its departure is left out.\n"
+         "that announced its departure (and was not heard again) is left out.\n"
          "\n"
          "Exit status: 0 when the search ran (also when it found nothing), 1 when the result\n"
          "could not be written, 2 for a usage error.\n";
@@ -279,6 +280,9 @@ int RunSearch(const SearchOptions& options, std::FILE* out, std::FILE* err) {
     SetLogEchoStream(err);
     SetLogState(true, options.logFile.c_str());
   }
+  // A reader that goes away (`| head -1`) makes writes fail with EPIPE instead of ending the
+  // process from a worker thread in the middle of a hand-off.
+  std::signal(SIGPIPE, SIG_IGN);
   eventStream.store(options.events ? out : nullptr);
   SearchDeviceManager& manager = SearchDeviceManager::Instance();
   SearchDeviceManager::foundCallback.store(&HeadlessDeviceFoundHandler);
@@ -308,11 +312,13 @@ int RunSearch(const SearchOptions& options, std::FILE* out, std::FILE* err) {
   const QByteArray result = options.json ? QByteArray::fromStdString(DevicesToJson(devices))
                                          : FormatDeviceTable(devices).toLocal8Bit();
   const bool written = WriteAll(out, result);
+  // Saved at once: stopping the workers shuts their sockets down, which sets errno as well.
+  const int writeError = errno;
 
   manager.StopSearch();
   manager.WaitForWorkThreads(kWorkerExitWait);
   if (!written) {
-    std::fprintf(err, "tarvelo: cannot write the result: %s\n", std::strerror(errno));
+    std::fprintf(err, "tarvelo: cannot write the result: %s\n", std::strerror(writeError));
     return kExitFailure;
   }
   return kExitSuccess;

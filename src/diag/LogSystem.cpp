@@ -16,8 +16,8 @@ namespace {
 std::atomic<bool> logEnabled{false};
 std::mutex pathMutex;
 char logFilePath[kLogPathSize] = {};
-std::atomic<std::FILE*> echoStream{nullptr};
-std::atomic<bool> echoToStdout{true};
+// One pointer, so that a change of stream never splits between two settings.
+std::atomic<std::FILE*> echoStream{stdout};
 std::atomic<LogClock> logClock{nullptr};
 
 // Copies the log file's path; false while the log is off or has no path.
@@ -64,7 +64,7 @@ void AppendToFile(const char* path, const char* text, std::size_t length) {
 
 void Emit(const char* path, const char* line, std::size_t length) {
   AppendToFile(path, line, length);
-  std::FILE* stream = echoToStdout.load() ? stdout : echoStream.load();
+  std::FILE* stream = echoStream.load();
   if (stream != nullptr) {
     // Written as data, never as a format: a "%" in the message stays as it is.
     std::fwrite(line, 1, length, stream);
@@ -72,26 +72,39 @@ void Emit(const char* path, const char* line, std::size_t length) {
   }
 }
 
-}  // namespace
+enum class Stamp { DayAndTimeAfter, TimeOfDayBefore };
 
-int WriteLog(const char* format, ...) {
+// Both writers: the message from the caller's format, the stamp, one line to the file and to
+// the echo. Returns 1 when a line was produced.
+int WriteStampedLine(Stamp stamp, const char* format, std::va_list args) {
   char path[kLogPathSize];
   if (!CurrentPath(path)) {
     return 0;
   }
   char message[kLogLineLimit + 1];
-  std::va_list args;
-  va_start(args, format);
-  const bool formatted = FormatMessage(message, format, args);
-  va_end(args);
-  if (!formatted) {
+  if (!FormatMessage(message, format, args)) {
     return 0;
   }
   const LogClockReading now = ReadClock();
+  const std::tm& time = now.localTime;
   char line[kLogLineLimit + 1];
-  const int length = std::snprintf(line, sizeof line, "%s*[%02d::%02d:%02d:%02d]\r\n", message,
-                                   now.localTime.tm_mday, now.localTime.tm_hour,
-                                   now.localTime.tm_min, now.localTime.tm_sec);
+  int length = 0;
+  if (stamp == Stamp::DayAndTimeAfter) {
+    length = std::snprintf(line, sizeof line, "%s*[%02d::%02d:%02d:%02d]\r\n", message,
+                           time.tm_mday, time.tm_hour, time.tm_min, time.tm_sec);
+  } else {
+    // The time of day as the ISO 8601 extended text gives it: HH:MM:SS, and a six-digit
+    // fraction only when the microseconds are not zero.
+    char timeText[32];
+    if (now.microseconds != 0) {
+      std::snprintf(timeText, sizeof timeText, "%02d:%02d:%02d.%06ld", time.tm_hour, time.tm_min,
+                    time.tm_sec, now.microseconds);
+    } else {
+      std::snprintf(timeText, sizeof timeText, "%02d:%02d:%02d", time.tm_hour, time.tm_min,
+                    time.tm_sec);
+    }
+    length = std::snprintf(line, sizeof line, "[--%s--]*%s\r\n", timeText, message);
+  }
   if (length <= 0 || length > kLogLineLimit) {
     return 0;
   }
@@ -99,37 +112,22 @@ int WriteLog(const char* format, ...) {
   return 1;
 }
 
-int WriteTimeLog(const char* format, ...) {
-  char path[kLogPathSize];
-  if (!CurrentPath(path)) {
-    return 0;
-  }
-  char message[kLogLineLimit + 1];
+}  // namespace
+
+int WriteLog(const char* format, ...) {
   std::va_list args;
   va_start(args, format);
-  const bool formatted = FormatMessage(message, format, args);
+  const int written = WriteStampedLine(Stamp::DayAndTimeAfter, format, args);
   va_end(args);
-  if (!formatted) {
-    return 0;
-  }
-  // The time of day as the ISO 8601 extended text gives it: HH:MM:SS, and a six-digit fraction
-  // only when the microseconds are not zero.
-  const LogClockReading now = ReadClock();
-  char timeText[32];
-  if (now.microseconds != 0) {
-    std::snprintf(timeText, sizeof timeText, "%02d:%02d:%02d.%06ld", now.localTime.tm_hour,
-                  now.localTime.tm_min, now.localTime.tm_sec, now.microseconds);
-  } else {
-    std::snprintf(timeText, sizeof timeText, "%02d:%02d:%02d", now.localTime.tm_hour,
-                  now.localTime.tm_min, now.localTime.tm_sec);
-  }
-  char line[kLogLineLimit + 1];
-  const int length = std::snprintf(line, sizeof line, "[--%s--]*%s\r\n", timeText, message);
-  if (length <= 0 || length > kLogLineLimit) {
-    return 0;
-  }
-  Emit(path, line, static_cast<std::size_t>(length));
-  return 1;
+  return written;
+}
+
+int WriteTimeLog(const char* format, ...) {
+  std::va_list args;
+  va_start(args, format);
+  const int written = WriteStampedLine(Stamp::TimeOfDayBefore, format, args);
+  va_end(args);
+  return written;
 }
 
 void CloseLog() {
@@ -162,9 +160,6 @@ bool IsLogEnabled() {
   return CurrentPath(path);
 }
 
-void SetLogEchoStream(std::FILE* stream) {
-  echoStream.store(stream);
-  echoToStdout.store(stream == stdout);
-}
+void SetLogEchoStream(std::FILE* stream) { echoStream.store(stream); }
 
 void SetLogClock(LogClock clock) { logClock.store(clock); }

@@ -39,8 +39,8 @@ inline constexpr std::int64_t kDefaultTimeToLive = 60;
 // string of at most 32 bytes. The flag, the type and the time to live play no part.
 bool IsSameDevice(const DeviceInfo& a, const DeviceInfo& b);
 
-// Copies text into a field: at most `limit` bytes (never more than 31), stopping at a NUL, the
-// rest of the field zero-filled.
+// Copies text into a field: at most `length` bytes and never more than 31, stopping at a NUL,
+// the rest of the field zero-filled.
 void SetDeviceText(char (&field)[DeviceInfo::kTextSize], const char* text, std::size_t length);
 
 // The receiver of every found device: the record (valid only during the call) and the port of

@@ -1,5 +1,6 @@
 #include "discovery/SearchDeviceThread.h"
 
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -57,6 +58,10 @@ void CSearchDeviceThread::CreateWorkThread() {
 void CSearchDeviceThread::CreateWorkThreadFrame(const char* firstLine,
                                                 const std::function<void()>& prepareSocket,
                                                 const std::string& bindAddress, bool retry) {
+  if (exitRequested && OnWorkThread()) {
+    // The owner told the worker to exit while its receive thread was about to restart it.
+    return;
+  }
   WriteLog(firstLine, Port());
   bExitSock = false;
   bRetartSock = false;
@@ -114,12 +119,19 @@ std::int32_t CSearchDeviceThread::WorkThread() {
     {
       boost::mutex::scoped_lock lock(socketMutex);
       if (socket.is_open()) {
-        const int descriptor = ::dup(socket.native_handle());
+        // Close-on-exec like the socket itself: a program the application starts (a browser,
+        // the file manager) must not inherit the engine's ports.
+        const int descriptor = ::fcntl(socket.native_handle(), F_DUPFD_CLOEXEC, 0);
         if (descriptor < 0) {
           throw boost::system::system_error(
               boost::system::error_code(errno, boost::system::system_category()), "dup");
         }
-        receiver.assign(udp::v4(), descriptor);
+        boost::system::error_code assignError;
+        receiver.assign(udp::v4(), descriptor, assignError);
+        if (assignError) {
+          ::close(descriptor);
+          throw boost::system::system_error(assignError, "assign");
+        }
       }
     }
     char buffer[kReceiveLength + 1];
@@ -197,20 +209,12 @@ void CSearchDeviceThread::OpenSocket() {
   boost::system::error_code error;
   socket.open(udp::v4(), error);
   ThrowIfError(error, "open");
+  // The engine's ports stay with the engine, not with the programs the application starts.
+  ::fcntl(socket.native_handle(), F_SETFD, FD_CLOEXEC);
   // Best effort: a smaller buffer only makes a large burst lose datagrams.
   const int bytes = kReceiveBufferBytes;
   if (::setsockopt(socket.native_handle(), SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) != 0) {
     ::setsockopt(socket.native_handle(), SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
-  }
-}
-
-void CSearchDeviceThread::SetSocketOption(int level, int name, int value, const char* operation) {
-  boost::mutex::scoped_lock lock(socketMutex);
-  if (!socket.is_open()) {
-    ThrowIfError(boost::asio::error::bad_descriptor, operation);
-  }
-  if (::setsockopt(socket.native_handle(), level, name, &value, sizeof value) != 0) {
-    ThrowIfError(boost::system::error_code(errno, boost::system::system_category()), operation);
   }
 }
 

@@ -64,7 +64,6 @@ class CSearchDeviceThread {
   // Building blocks of CreateWorkThread and ExitWorkThread. They throw the library's
   // boost::system::system_error, whose text names the failed operation ("open: ...").
   void OpenSocket();
-  void SetSocketOption(int level, int name, int value, const char* operation);
   void BindSocket(const std::string& address, std::int32_t port);
   void StartWorkThread();
   // Shuts the socket down (waking a blocked receive) and closes it; never throws.

@@ -140,38 +140,36 @@ struct WirelessFields {
   string_view ssid, mac0, mac1;
 };
 
+// Reads the value after `marker` up to `terminator`, both searched from `from` on. On success
+// `from` moves past the terminator; false when either is missing.
+bool ReadMarkedValue(string_view message, string_view marker, string_view terminator,
+                     std::size_t& from, string_view& value) {
+  const std::size_t markerAt = FindFrom(message, marker, from);
+  if (markerAt == npos) {
+    return false;
+  }
+  const std::size_t valueStart = markerAt + marker.size();
+  const std::size_t valueEnd = FindFrom(message, terminator, valueStart);
+  if (valueEnd == npos) {
+    return false;
+  }
+  value = Between(message, valueStart, valueEnd);
+  from = valueEnd + 1;
+  return true;
+}
+
+// Reads the SSIDINFO header "SSID/ssid,MAC0/mac0,MAC1/mac1\r": each value ends at the
+// separator before the next marker; a missing marker or separator ends the reading with the
+// values found so far.
 void ParseWireless(string_view message, WirelessFields& out) {
-  const std::size_t infoAt = message.find("SSIDINFO");
-  if (infoAt == npos) {
+  std::size_t from = message.find("SSIDINFO");
+  if (from == npos) {
     return;
   }
-  const std::size_t ssidAt = FindFrom(message, "SSID/", infoAt);
-  if (ssidAt == npos) {
-    return;
+  if (ReadMarkedValue(message, "SSID/", ",", from, out.ssid) &&
+      ReadMarkedValue(message, "MAC0/", ",", from, out.mac0)) {
+    ReadMarkedValue(message, "MAC1/", "\r", from, out.mac1);
   }
-  const std::size_t ssidEnd = FindFrom(message, ",", ssidAt + 5);
-  if (ssidEnd == npos) {
-    return;
-  }
-  out.ssid = Between(message, ssidAt + 5, ssidEnd);
-  const std::size_t mac0At = FindFrom(message, "MAC0/", ssidEnd + 1);
-  if (mac0At == npos) {
-    return;
-  }
-  const std::size_t mac0End = FindFrom(message, ",", mac0At + 5);
-  if (mac0End == npos) {
-    return;
-  }
-  out.mac0 = Between(message, mac0At + 5, mac0End);
-  const std::size_t mac1At = FindFrom(message, "MAC1/", mac0End + 1);
-  if (mac1At == npos) {
-    return;
-  }
-  const std::size_t mac1End = FindFrom(message, "\r", mac1At + 5);
-  if (mac1End == npos) {
-    return;
-  }
-  out.mac1 = Between(message, mac1At + 5, mac1End);
 }
 
 }  // namespace

@@ -1,7 +1,12 @@
 // The coordinator on a real host: which workers the host's addresses get, and the log of a whole
 // run from start to stop.
 
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include <algorithm>
+#include <filesystem>
 #include <map>
 #include <regex>
 
@@ -240,6 +245,35 @@ TEST_F(EngineLabTest, WholeRunWritesTheExpectedLines) {
   group.push_back(L("SendThread 1900 : Reciver Socket Protocol Info, nReceive = 0  "));
   group.push_back(T("SendThread 1900 : Finish Search Device Work Thread  "));
   EXPECT_EQ(sorted.workers.at(1900), group);
+}
+
+// A program the application starts later (a browser, the file manager) must not inherit the
+// engine's sockets: it would hold port 67 after the application ends, and the next start's
+// broadcast worker could not bind it.
+TEST_F(EngineLabTest, EngineSocketsAreNotInheritedByStartedPrograms) {
+  // The engine's descriptors, by the port they are bound to: each worker's socket and, once its
+  // receive thread runs, that thread's own descriptor of it.
+  const auto engineDescriptors = [] {
+    std::map<int, int> portOf;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+      const int descriptor = std::stoi(entry.path().filename().string());
+      sockaddr_in local{};
+      socklen_t size = sizeof local;
+      if (::getsockname(descriptor, reinterpret_cast<sockaddr*>(&local), &size) == 0 &&
+          local.sin_family == AF_INET) {
+        const int port = ntohs(local.sin_port);
+        if (port == 67 || port == 1900 || port == 1530) {
+          portOf[descriptor] = port;
+        }
+      }
+    }
+    return portOf;
+  };
+  manager->StartSearch();
+  ASSERT_TRUE(WaitUntil([&] { return engineDescriptors().size() >= 6; }, kPatience));
+  for (const auto& [descriptor, port] : engineDescriptors()) {
+    EXPECT_NE(::fcntl(descriptor, F_GETFD) & FD_CLOEXEC, 0) << "port " << port;
+  }
 }
 
 }  // namespace
