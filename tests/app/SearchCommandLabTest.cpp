@@ -28,13 +28,6 @@ using namespace std::chrono_literals;
 // The search itself runs two seconds; this only bounds a hung program.
 constexpr auto kRunTimeout = 60s;
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
   std::istringstream stream(text);
@@ -82,7 +75,7 @@ TEST(SearchCommandLab, EventsShowEveryReportAndTheResultFilesEachDeviceOnce) {
 
   // Standard output holds the event lines, then the result array, and nothing else: the log's
   // echo went to standard error.
-  const std::vector<std::string> lines = Lines(ReadFile(output));
+  const std::vector<std::string> lines = Lines(testsupport::ReadFile(output));
   std::vector<QJsonObject> events;
   std::size_t index = 0;
   for (; index < lines.size() && lines[index] != "[" && lines[index] != "[]"; ++index) {
@@ -148,7 +141,7 @@ TEST(SearchCommandLab, EventsShowEveryReportAndTheResultFilesEachDeviceOnce) {
     EXPECT_FALSE(entry.contains("port"));
   }
 
-  const std::string logText = ReadFile(log);
+  const std::string logText = testsupport::ReadFile(log);
   EXPECT_NE(logText.find("SendMessage : pdhcp is NULL"), std::string::npos);
   EXPECT_NE(logText.find("------Exit Log System-------"), std::string::npos);
 }
@@ -161,14 +154,14 @@ TEST(SearchCommandLab, TextResultAndExitStatuses) {
   // Nothing answers: the text result is the one sentence.
   const std::string empty = folder.File("empty.txt");
   ASSERT_EQ(RunTarvelo(lab, {"--search", "--seconds", "1"}, empty), 0);
-  EXPECT_EQ(ReadFile(empty), "No devices found.\n");
+  EXPECT_EQ(testsupport::ReadFile(empty), "No devices found.\n");
 
   // One device answers: a header and one row, found by both searches.
   const testsupport::NasSimulator device(lab, {});
   const std::string found = folder.File("found.txt");
   ASSERT_EQ(RunTarvelo(lab, {"--search", "--seconds", "1"}, found), 0);
-  const std::vector<std::string> lines = Lines(ReadFile(found));
-  ASSERT_EQ(lines.size(), 2u) << ReadFile(found);
+  const std::vector<std::string> lines = Lines(testsupport::ReadFile(found));
+  ASSERT_EQ(lines.size(), 2u) << testsupport::ReadFile(found);
   EXPECT_EQ(lines[0].rfind("HOST", 0), 0u);
   EXPECT_EQ(lines[1].rfind("nas0 ", 0), 0u) << lines[1];
   EXPECT_NE(lines[1].find(testsupport::LabNetwork::kDeviceAddress), std::string::npos);

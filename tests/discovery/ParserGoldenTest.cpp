@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "TemporaryDirectory.h"
 #include "discovery/DeviceInfo.h"
 #include "discovery/SearchProtocol.h"
 
@@ -25,13 +26,6 @@ constexpr const char* kSender = "10.231.0.99";
 constexpr std::size_t kReceiveBufferSize = 1025;
 
 fs::path GoldenFolder(const std::string& kind) { return fs::path(TARVELO_GOLDEN_DIR) / kind; }
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
 
 // The case names of a folder: every NAME.bin, sorted.
 std::vector<std::string> CaseNames(const std::string& kind) {
@@ -112,7 +106,7 @@ std::string Render(const DeviceInfo& device) {
 
 // The expected file without its comment lines.
 std::string Expected(const std::string& kind, const std::string& name) {
-  std::istringstream in(ReadFile(GoldenFolder(kind) / (name + ".expected")));
+  std::istringstream in(testsupport::ReadFile(GoldenFolder(kind) / (name + ".expected")));
   std::string out;
   for (std::string line; std::getline(in, line);) {
     if (!line.starts_with("#")) {
@@ -170,7 +164,8 @@ struct GoldenCase {
 };
 
 void CheckCase(const GoldenCase& golden) {
-  const std::string bytes = ReadFile(GoldenFolder(golden.kind) / (golden.name + ".bin"));
+  const std::string bytes =
+      testsupport::ReadFile(GoldenFolder(golden.kind) / (golden.name + ".bin"));
   const std::string expected = Expected(golden.kind, golden.name);
 
   const std::unique_ptr<char[]> exact = ExactCopy(bytes);
@@ -202,7 +197,8 @@ TEST_P(MulticastGolden, ParsesAsExpected) { CheckCase({"multicast", GetParam(), 
 // bytes after `length` play no part. Run under AddressSanitizer this also proves that no prefix
 // makes the parser read past its end.
 TEST_P(MulticastGolden, EveryPrefixEndsAtItsLength) {
-  const std::string bytes = ReadFile(GoldenFolder("multicast") / (GetParam() + ".bin"));
+  const std::string bytes =
+      testsupport::ReadFile(GoldenFolder("multicast") / (GetParam() + ".bin"));
   for (std::size_t length = 0; length <= bytes.size(); ++length) {
     const std::unique_ptr<char[]> prefix = ExactCopy(bytes.substr(0, length));
     // A zero-length heap block still has an address, as a received datagram would.

@@ -32,13 +32,6 @@ bool NamespaceExists(const std::string& ns) {
   return ::stat(("/run/netns/" + ns).c_str(), &info) == 0;
 }
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream file(path);
-  std::ostringstream contents;
-  contents << file.rdbuf();
-  return contents.str();
-}
-
 // Runs a program in the test's own namespace and returns its exit status.
 int RunHere(const std::vector<std::string>& argv) {
   std::vector<char*> pointers;
@@ -168,7 +161,7 @@ TEST(LabNetworkTest, AddsManyDeviceAddressesAndRunsProgramsInside) {
   const std::string listing = folder.File("addresses");
   const pid_t pid = lab.Spawn(lab.DeviceNamespace(), {"ip", "-o", "-4", "addr", "show"}, listing);
   EXPECT_EQ(lab.Wait(pid, kPatience), 0);
-  const std::string addresses = ReadFile(listing);
+  const std::string addresses = testsupport::ReadFile(listing);
   for (const char* expected : {"10.231.0.2/16", "10.231.1.1/16", "10.231.2.44/16"}) {
     EXPECT_NE(addresses.find(expected), std::string::npos) << expected;
   }

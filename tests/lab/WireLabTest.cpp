@@ -51,13 +51,6 @@ std::vector<Datagram> ReceiveSome(UdpSocket& socket, std::size_t count) {
   return datagrams;
 }
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream contents;
-  contents << file.rdbuf();
-  return contents.str();
-}
-
 // The files of a capture folder by port: "<port>-<NNNN>.bin".
 std::map<std::string, std::vector<std::string>> CapturedByPort(const std::string& folder) {
   std::map<std::string, std::vector<std::string>> captured;
@@ -71,7 +64,7 @@ std::map<std::string, std::vector<std::string>> CapturedByPort(const std::string
     if (dash == std::string::npos || name.size() < 4 || name.substr(name.size() - 4) != ".bin") {
       continue;
     }
-    captured[name.substr(0, dash)].push_back(ReadFile(folder + "/" + name));
+    captured[name.substr(0, dash)].push_back(testsupport::ReadFile(folder + "/" + name));
   }
   ::closedir(directory);
   return captured;

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 #include <vector>
 
@@ -27,5 +29,12 @@ TemporaryDirectory::~TemporaryDirectory() {
 }
 
 std::string TemporaryDirectory::File(const std::string& name) const { return path_ + "/" + name; }
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
 
 }  // namespace testsupport

@@ -21,4 +21,7 @@ class TemporaryDirectory {
   std::string path_;
 };
 
+// The whole content of a file, byte for byte; empty when it cannot be read.
+std::string ReadFile(const std::string& path);
+
 }  // namespace testsupport

@@ -91,15 +91,10 @@ std::string BroadcastReply(char byte1, const std::string& text) {
   return bytes;
 }
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
-
 std::map<std::string, std::string> CaptureFiles(const std::string& folder) {
   std::map<std::string, std::string> files;
   for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
-    files[entry.path().filename().string()] = ReadFile(entry.path());
+    files[entry.path().filename().string()] = testsupport::ReadFile(entry.path());
   }
   return files;
 }
