@@ -242,7 +242,9 @@ std::string SearchUsage() {
          "that announced its departure (and was not heard again) is left out.\n"
          "\n"
          "Exit status: 0 when the search ran (also when it found nothing), 1 when the result\n"
-         "could not be written, 2 for a usage error.\n";
+         "could not be written, 2 for a usage error.\n"
+         "\n"
+         "To check a layout document instead: tarvelo --check-layout --help\n";
 }
 
 int RunSearchCommand(const std::vector<std::string>& arguments, std::FILE* out, std::FILE* err) {
@@ -327,35 +329,6 @@ int RunSearch(const SearchOptions& options, std::FILE* out, std::FILE* err) {
 QString DeviceText(const char (&field)[DeviceInfo::kTextSize]) {
   return QString::fromLocal8Bit(field,
                                 static_cast<qsizetype>(strnlen(field, DeviceInfo::kTextSize)));
-}
-
-std::string JsonString(const QString& text) {
-  QString escaped;
-  escaped.reserve(text.size() + 2);
-  escaped += QLatin1Char('"');
-  for (qsizetype index = 0; index < text.size(); ++index) {
-    const QChar ch = text.at(index);
-    const char16_t code = ch.unicode();
-    if (code == u'"') {
-      escaped += QLatin1String("\\\"");
-    } else if (code == u'\\') {
-      escaped += QLatin1String("\\\\");
-    } else if (code < 0x20) {
-      escaped += QString::asprintf("\\u%04x", static_cast<unsigned>(code));
-    } else if (ch.isHighSurrogate() && index + 1 < text.size() &&
-               text.at(index + 1).isLowSurrogate()) {
-      escaped += ch;
-      escaped += text.at(++index);
-    } else if (ch.isSurrogate()) {
-      // A lone half of a pair has no UTF-8 form; the replacement character keeps the output
-      // valid.
-      escaped += QChar(QChar::ReplacementCharacter);
-    } else {
-      escaped += ch;
-    }
-  }
-  escaped += QLatin1Char('"');
-  return escaped.toUtf8().toStdString();
 }
 
 std::string DeviceToJson(const DeviceInfo& device) { return DeviceJsonFields(device) + "}"; }

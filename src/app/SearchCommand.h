@@ -12,6 +12,7 @@
 
 #include <QString>
 
+#include "app/JsonText.h"
 #include "discovery/DeviceInfo.h"
 
 inline constexpr int kDefaultSearchSeconds = 10;
@@ -61,10 +62,6 @@ int RunSearch(const SearchOptions& options, std::FILE* out, std::FILE* err);
 // A text field of a record as the window shows it: the bytes up to the first NUL (at most 32)
 // read as local 8-bit text.
 QString DeviceText(const char (&field)[DeviceInfo::kTextSize]);
-
-// `text` as a quoted JSON string in UTF-8: quote, backslash and every character below U+0020
-// escaped, everything else written as it is.
-std::string JsonString(const QString& text);
 
 // One record as a JSON object on one line, keys in record order: id, ip, host, product, extra,
 // osVersion, vendor, ssid, mac0, mac1, type, timeToLive.

@@ -1,0 +1,342 @@
+#include "app/LayoutCheckCommand.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <memory>
+
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QImageReader>
+
+#include "app/JsonText.h"
+#include "app/SearchCommand.h"
+#include "layout/BasicLayoutFrame.h"
+#include "layout/LayoutClasses.h"
+#include "platform/FontFamilies.h"
+#include "platform/WorkingFolder.h"
+
+namespace {
+
+LayoutCheckCommandLine Failure(std::string error) {
+  LayoutCheckCommandLine result;
+  result.action = LayoutCheckCommandLine::Action::Error;
+  result.error = std::move(error);
+  return result;
+}
+
+std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+
+bool ParseDialogId(const std::string& text, std::int32_t& value) {
+  const char* begin = text.data();
+  const char* end = begin + text.size();
+  const auto [last, error] = std::from_chars(begin, end, value);
+  return error == std::errc() && last == end && !text.empty();
+}
+
+std::string Rect(const LayoutRect& rect) {
+  return "[" + std::to_string(rect.left) + "," + std::to_string(rect.top) + "," +
+         std::to_string(rect.right) + "," + std::to_string(rect.bottom) + "]";
+}
+
+std::string Pair(std::int32_t x, std::int32_t y) {
+  return "[" + std::to_string(x) + "," + std::to_string(y) + "]";
+}
+
+// Builds one JSON object on one line, keys in the order they are added.
+class JsonObject {
+ public:
+  JsonObject& Add(const char* key, const std::string& rawValue) {
+    text_ += text_.empty() ? "{" : ",";
+    text_ += "\"";
+    text_ += key;
+    text_ += "\":";
+    text_ += rawValue;
+    return *this;
+  }
+  JsonObject& Add(const char* key, const QString& value) { return Add(key, JsonString(value)); }
+  JsonObject& Add(const char* key, std::int64_t value) { return Add(key, std::to_string(value)); }
+  std::string Done() const { return text_.empty() ? "{}" : text_ + "}"; }
+
+ private:
+  std::string text_;
+};
+
+std::string DialogJson(const DialogInfo& record) {
+  return JsonObject()
+      .Add("id", record.dialogID)
+      .Add("bgPath", record.bgPath)
+      .Add("bgColorText", record.bgColorText)
+      .Add("bgColor", std::int64_t{record.bgColor})
+      .Add("paintMode", record.paintMode)
+      .Add("text", record.text)
+      .Add("description", record.description)
+      .Add("rect", Rect(record.rect))
+      .Add("textColorText", record.textColorText)
+      .Add("textColor", std::int64_t{record.textColor})
+      .Add("textOffset", Pair(record.textOffsetX, record.textOffsetY))
+      .Add("font", record.font)
+      .Add("fontSize", record.fontSize)
+      .Done();
+}
+
+std::string CtrlJson(const CtrlInfo& ctrl) {
+  return JsonObject()
+      .Add("id", ctrl.ctrlID)
+      .Add("bgPath", ctrl.bgPath)
+      .Add("statusCount", ctrl.statusCount)
+      .Add("bgColorText", ctrl.bgColorText)
+      .Add("bgColor", std::int64_t{ctrl.bgColor})
+      .Add("borderColorText", ctrl.borderColorText)
+      .Add("borderColor", std::int64_t{ctrl.borderColor})
+      .Add("paintMode", ctrl.paintMode)
+      .Add("className", ctrl.className)
+      .Add("style", std::int64_t{ctrl.style})
+      .Add("posType", ctrl.posType)
+      .Add("rect", Rect(ctrl.rect))
+      .Add("show", ctrl.show)
+      .Add("text", ctrl.text)
+      .Add("textOffset", Pair(ctrl.textOffsetX, ctrl.textOffsetY))
+      .Add("textColorText", ctrl.textColorText)
+      .Add("textColor", std::int64_t{ctrl.textColor})
+      .Add("font", ctrl.font)
+      .Add("fontSize", ctrl.fontSize)
+      .Add("description", ctrl.description)
+      .Done();
+}
+
+// An image path of the store names an image unless it is the base folder itself (an empty value
+// in the document). Returns the finding, or an empty text.
+QString ImageFinding(const QString& path, const QString& owner) {
+  if (path.isEmpty() || path == GetWorkingBaseFolder()) {
+    return QString();
+  }
+  QImageReader reader(path);
+  if (reader.canRead()) {
+    return QString();
+  }
+  return QStringLiteral("%1: image %2 cannot be read (%3); nothing of it is drawn")
+      .arg(owner, path, QFileInfo::exists(path) ? reader.errorString()
+                                                : QStringLiteral("no such file"));
+}
+
+QString FontFinding(const QString& family, std::int32_t size, const QString& owner) {
+  if (ResolveFontFamily(family).isEmpty()) {
+    return QStringLiteral("%1: font \"%2\" is neither installed nor substituted; no text is drawn")
+        .arg(owner, family);
+  }
+  if (size < 1) {
+    return QStringLiteral("%1: font size %2 draws no text").arg(owner).arg(size);
+  }
+  return QString();
+}
+
+void AddFinding(QStringList& findings, const QString& finding) {
+  if (!finding.isEmpty()) {
+    findings << finding;
+  }
+}
+
+bool WriteText(std::FILE* stream, const std::string& text) {
+  return std::fwrite(text.data(), 1, text.size(), stream) == text.size() &&
+         std::fflush(stream) == 0;
+}
+
+// The fonts and images of the check need a GUI application; a command-line mode never needs a
+// display, so it runs on the offscreen platform.
+std::unique_ptr<QGuiApplication> EnsureGuiApplication() {
+  if (QCoreApplication::instance() != nullptr) {
+    return nullptr;
+  }
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  static int argc = 1;
+  static char name[] = "tarvelo";
+  static char* argv[] = {name, nullptr};
+  return std::make_unique<QGuiApplication>(argc, argv);
+}
+
+void QuietQtMessages(QtMsgType type, const QMessageLogContext&, const QString& message) {
+  if (type == QtCriticalMsg || type == QtFatalMsg) {
+    std::fprintf(stderr, "tarvelo: %s\n", message.toLocal8Bit().constData());
+  }
+}
+
+// Keeps Qt's messages below critical off standard error while it lives.
+class QuietQt {
+ public:
+  QuietQt() : previous_(qInstallMessageHandler(QuietQtMessages)) {}
+  ~QuietQt() { qInstallMessageHandler(previous_); }
+  QuietQt(const QuietQt&) = delete;
+  QuietQt& operator=(const QuietQt&) = delete;
+
+ private:
+  QtMessageHandler previous_;
+};
+
+}  // namespace
+
+LayoutCheckCommandLine ParseLayoutCheckCommandLine(const std::vector<std::string>& arguments) {
+  LayoutCheckCommandLine result;
+  bool haveFile = false;
+  bool haveDialog = false;
+  bool haveVariant = false;
+  for (std::size_t index = 0; index < arguments.size(); ++index) {
+    const std::string& argument = arguments[index];
+    if (argument == "--help" || argument == "-h") {
+      result.action = LayoutCheckCommandLine::Action::Help;
+      return result;
+    }
+    std::string name = argument;
+    std::string value;
+    bool hasValue = false;
+    if (const std::size_t equals = argument.find('=');
+        argument.rfind("--", 0) == 0 && equals != std::string::npos) {
+      name = argument.substr(0, equals);
+      value = argument.substr(equals + 1);
+      hasValue = true;
+    }
+    if (name != "--check-layout" && name != "--dialog" && name != "--variant") {
+      if (argument.rfind("-", 0) == 0) {
+        return Failure("unknown option " + Quoted(name) + " for --check-layout");
+      }
+      return Failure("unexpected argument " + Quoted(argument));
+    }
+    if (!hasValue) {
+      // A following option is never taken as the value: "--check-layout --dialog 5" forgot the
+      // file.
+      if (index + 1 >= arguments.size() || arguments[index + 1].rfind("--", 0) == 0) {
+        return Failure(name + " needs a value");
+      }
+      value = arguments[++index];
+    }
+    bool& seen = name == "--check-layout" ? haveFile : name == "--dialog" ? haveDialog : haveVariant;
+    if (seen) {
+      return Failure(name + " is given twice");
+    }
+    seen = true;
+    if (name == "--check-layout") {
+      if (value.empty()) {
+        return Failure("--check-layout needs a file name");
+      }
+      result.options.file = value;
+    } else if (name == "--dialog") {
+      if (!ParseDialogId(value, result.options.dialogId)) {
+        return Failure("--dialog needs a whole number from -2147483648 to 2147483647, not " +
+                       Quoted(value));
+      }
+    } else {
+      result.options.variant = value;
+    }
+  }
+  if (!haveFile) {
+    return Failure("--check-layout needs a file name");
+  }
+  result.action = LayoutCheckCommandLine::Action::Check;
+  return result;
+}
+
+std::string LayoutCheckUsage() {
+  return "Usage: tarvelo --check-layout FILE [--dialog ID] [--variant NAME]\n"
+         "\n"
+         "Reads the layout document FILE as the window would and prints what it holds as one\n"
+         "JSON object: \"dialog\" (the dialog's record), \"controls\" (one object per control,\n"
+         "by ascending identifier) and \"strings\". Image paths are shown as the window\n"
+         "resolves them, below the working folder " +
+         GetWorkingBaseFolder().toStdString() +
+         ".\n"
+         "Problems a skin author should know about go to standard error.\n"
+         "\n"
+         "  --dialog ID     the dialog to read (default " +
+         std::to_string(kDefaultCheckDialog) +
+         ")\n"
+         "  --variant NAME  the layout variant to read (default " +
+         kDefaultCheckVariant +
+         ")\n"
+         "  --help          show this help\n"
+         "\n"
+         "Exit status: 0 when the document was read, 1 when it could not be (an element\n"
+         "lacks an attribute) or the result could not be written, 2 for a usage error.\n";
+}
+
+std::string LayoutToJson(const DialogInfo& record) {
+  std::string json = "{\n\"dialog\": " + DialogJson(record) + ",\n\"controls\": [";
+  bool first = true;
+  for (const auto& entry : record.ctrls) {
+    json += first ? "\n  " : ",\n  ";
+    json += CtrlJson(entry.second);
+    first = false;
+  }
+  json += first ? "],\n\"strings\": {" : "\n],\n\"strings\": {";
+  first = true;
+  for (const auto& [id, value] : record.strings) {
+    json += first ? "\n  " : ",\n  ";
+    json += JsonString(id) + ": " + JsonString(value);
+    first = false;
+  }
+  json += first ? "}\n}\n" : "\n}\n}\n";
+  return json;
+}
+
+QStringList LayoutWarnings(const DialogInfo& record) {
+  QStringList findings;
+  // The dialog's look was read when a variant element was found; its path then names at least
+  // the base folder.
+  if (!record.bgPath.isEmpty()) {
+    AddFinding(findings, ImageFinding(record.bgPath, QStringLiteral("dialog")));
+    AddFinding(findings, FontFinding(record.font, record.fontSize, QStringLiteral("dialog")));
+  }
+  for (const auto& [id, ctrl] : record.ctrls) {
+    const QString owner = QStringLiteral("control %1").arg(id);
+    const LayoutClass* layoutClass = FindLayoutClass(ctrl.className);
+    if (layoutClass == nullptr) {
+      findings << QStringLiteral("%1: class \"%2\" is not one the control factory creates; the "
+                                 "control is not created")
+                      .arg(owner, ctrl.className);
+      continue;
+    }
+    if (layoutClass->usesImage) {
+      AddFinding(findings, ImageFinding(ctrl.bgPath, owner));
+    }
+    if (layoutClass->usesText) {
+      AddFinding(findings, FontFinding(ctrl.font, ctrl.fontSize, owner));
+    }
+  }
+  return findings;
+}
+
+int RunLayoutCheckCommand(const std::vector<std::string>& arguments, std::FILE* out,
+                          std::FILE* err) {
+  const LayoutCheckCommandLine commandLine = ParseLayoutCheckCommandLine(arguments);
+  switch (commandLine.action) {
+    case LayoutCheckCommandLine::Action::Help:
+      return WriteText(out, LayoutCheckUsage()) ? kExitSuccess : kExitFailure;
+    case LayoutCheckCommandLine::Action::Error:
+      std::fprintf(err, "tarvelo: %s (see tarvelo --check-layout --help)\n",
+                   commandLine.error.c_str());
+      return kExitUsage;
+    case LayoutCheckCommandLine::Action::Check:
+      break;
+  }
+  // Qt's own warnings (an unset runtime folder, say) would read like findings about the document.
+  const QuietQt quiet;
+  const std::unique_ptr<QGuiApplication> application = EnsureGuiApplication();
+  const LayoutCheckOptions& options = commandLine.options;
+  const QString path = QFileInfo(QString::fromLocal8Bit(options.file)).absoluteFilePath();
+
+  CBasicLayoutFrame store;
+  const bool read = store.ReadLayout(path, options.dialogId, QString::fromStdString(options.variant));
+  const LayoutReadReport& report = store.GetReadReport();
+  QStringList findings;
+  if (!read) {
+    findings << QStringLiteral("the document was not read to its end: %1").arg(report.error);
+  }
+  findings << report.notes << LayoutWarnings(store.GetDialogInfo());
+  for (const QString& finding : findings) {
+    std::fprintf(err, "tarvelo: %s\n", finding.toLocal8Bit().constData());
+  }
+  if (!WriteText(out, LayoutToJson(store.GetDialogInfo()))) {
+    std::fprintf(err, "tarvelo: cannot write the result: %s\n", std::strerror(errno));
+    return kExitFailure;
+  }
+  return read ? kExitSuccess : kExitFailure;
+}

@@ -1,0 +1,55 @@
+#pragma once
+
+// `tarvelo --check-layout FILE [--dialog ID] [--variant NAME]`: reads a layout document with the
+// layout store, exactly as the window would, and prints the records it holds as one JSON object.
+// On standard error it lists what a skin author should know: why the read failed, images that do
+// not exist, class names the control factory does not create, fonts that would draw no text. It
+// needs no display.
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include <QString>
+#include <QStringList>
+
+#include "layout/LayoutRecords.h"
+
+inline constexpr std::int32_t kDefaultCheckDialog = 201;
+inline constexpr char kDefaultCheckVariant[] = "Standard";
+
+struct LayoutCheckOptions {
+  std::string file;
+  std::int32_t dialogId = kDefaultCheckDialog;
+  std::string variant = kDefaultCheckVariant;
+
+  bool operator==(const LayoutCheckOptions&) const = default;
+};
+
+struct LayoutCheckCommandLine {
+  enum class Action { Check, Help, Error };
+  Action action = Action::Error;
+  LayoutCheckOptions options;
+  // For Action::Error: one line without the program name and without a line break.
+  std::string error;
+};
+
+// Parses the arguments that follow the program name. Touches nothing.
+LayoutCheckCommandLine ParseLayoutCheckCommandLine(const std::vector<std::string>& arguments);
+
+// The text of --help, ending in a line break.
+std::string LayoutCheckUsage();
+
+// The records as one JSON object with the keys "dialog", "controls" (in control-table order) and
+// "strings", ending in a line break.
+std::string LayoutToJson(const DialogInfo& record);
+
+// The findings about a record that was read: missing images, unknown class names, fonts that draw
+// no text. One line each, without line breaks. Needs a QGuiApplication for the fonts.
+QStringList LayoutWarnings(const DialogInfo& record);
+
+// The mode as a whole; returns the exit status: 0 when the document was read, 1 when the reader
+// returned false or the result could not be written, 2 for a usage error.
+int RunLayoutCheckCommand(const std::vector<std::string>& arguments, std::FILE* out,
+                          std::FILE* err);

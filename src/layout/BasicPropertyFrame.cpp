@@ -1,0 +1,144 @@
+#include "layout/BasicPropertyFrame.h"
+
+#include <algorithm>
+
+#include <QPainter>
+#include <QPen>
+#include <QWidget>
+
+#include "platform/FontFamilies.h"
+
+QRgb ColorRefToArgb(std::uint32_t colorRef) {
+  const std::uint32_t red = colorRef & 0xFF;
+  const std::uint32_t green = (colorRef >> 8) & 0xFF;
+  const std::uint32_t blue = (colorRef >> 16) & 0xFF;
+  return 0xFF000000u | red << 16 | green << 8 | blue;
+}
+
+CBasicPropertyFrame::CBasicPropertyFrame() { SetFont(QStringLiteral("宋体"), 12); }
+
+CBasicPropertyFrame::~CBasicPropertyFrame() = default;
+
+void CBasicPropertyFrame::PaintBackground(QWidget* parent, QWidget* self, QPainter& painter) {
+  const QRect client = self != nullptr
+                           ? self->rect()
+                           : QRect(0, 0, painter.device()->width(), painter.device()->height());
+  if ((paintMode & kPaintParentCopy) != 0 && parent != nullptr && self != nullptr) {
+    if (!cachedBackground) {
+      // The parent renders itself alone (no children, so this window is not painted again)
+      // into the copy, from the place where this window sits.
+      const QPoint origin = parent->mapFromGlobal(self->mapToGlobal(QPoint(0, 0)));
+      QImage copy(client.size(), QImage::Format_ARGB32_Premultiplied);
+      copy.fill(Qt::transparent);
+      parent->render(&copy, QPoint(0, 0), QRegion(QRect(origin, client.size())),
+                     QWidget::DrawWindowBackground);
+      cachedBackground = std::move(copy);
+    }
+    painter.drawImage(QPoint(0, 0), *cachedBackground);
+  }
+  if ((paintMode & kPaintFill) != 0) {
+    painter.fillRect(client, QColor::fromRgba(bgColor));
+  }
+  if ((paintMode & kPaintBorder) != 0) {
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.setPen(QPen(QColor::fromRgba(borderColor), 0));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(client.left(), client.top(), client.width() - 1, client.height() - 1);
+    painter.restore();
+  }
+  if ((paintMode & kPaintImage) != 0 && bgImage && !bgImage->isNull()) {
+    const QRect whole(0, 0, imageWidth, imageHeight);
+    painter.drawImage(whole, *bgImage, whole);
+  }
+}
+
+void CBasicPropertyFrame::MoveByAnchor(QWidget* child, int dx, int dy, int horizontalMode,
+                                       int verticalMode) {
+  if (child == nullptr) {
+    return;
+  }
+  const QRect geometry = child->geometry();
+  int left = geometry.x();
+  int top = geometry.y();
+  int right = geometry.x() + geometry.width();
+  int bottom = geometry.y() + geometry.height();
+  const bool known = horizontalMode >= 1 && horizontalMode <= 3 && verticalMode >= 1 &&
+                     verticalMode <= 3;
+  if (known) {
+    if (horizontalMode == 2) {
+      left += dx;
+    }
+    if (horizontalMode == 2 || horizontalMode == 3) {
+      right += dx;
+    }
+    if (verticalMode == 2) {
+      top += dy;
+    }
+    if (verticalMode == 2 || verticalMode == 3) {
+      bottom += dy;
+    }
+  }
+  child->setGeometry(left, top, std::max(0, right - left), std::max(0, bottom - top));
+  child->update();
+}
+
+void CBasicPropertyFrame::OnParentSized(int, int) {}
+
+void CBasicPropertyFrame::SetBGImage(const QString& path, int count, int originX, int originY) {
+  bgImage.reset();
+  imageX = originX;
+  imageY = originY;
+  QImage image;
+  // An empty layout value names the base folder, a directory; it is simply no image.
+  if (!path.isEmpty()) {
+    image.load(path);
+  }
+  imageWidth = image.width();
+  imageHeight = image.height();
+  statusCount = std::max(count, 1);
+  cellWidth = imageWidth / statusCount;
+  bgImage = std::move(image);
+}
+
+void CBasicPropertyFrame::SetBGColor(std::uint32_t colorRef) { bgColor = ColorRefToArgb(colorRef); }
+
+void CBasicPropertyFrame::SetTextColor(std::uint32_t colorRef) {
+  textColor = ColorRefToArgb(colorRef);
+}
+
+void CBasicPropertyFrame::SetText(const QString& newText, int offsetX, int offsetY) {
+  // A copy that is never null, so that "set to empty" differs from "never set".
+  text = newText.isNull() ? QStringLiteral("") : newText;
+  textOffsetX = offsetX;
+  textOffsetY = offsetY;
+}
+
+void CBasicPropertyFrame::SetFont(const QString& family, int size) {
+  fontFamily = family;
+  const QString installed = ResolveFontFamily(family);
+  font = QFont();
+  if (!installed.isEmpty()) {
+    font.setFamilies({installed});
+  }
+  if (size > 0) {
+    font.setPixelSize(size);
+  }
+  font.setStyle(QFont::StyleNormal);
+  font.setWeight(QFont::Normal);
+  fontUsable = !installed.isEmpty() && size > 0;
+}
+
+void CBasicPropertyFrame::SetToolTip(const QString& tip, QWidget* control) {
+  toolTip = tip;
+  if (control != nullptr) {
+    control->setToolTip(tip);
+  }
+}
+
+QRect CBasicPropertyFrame::StateCellRect(int cell) const {
+  if (!bgImage || bgImage->isNull() || cellWidth <= 0 || cell < 0 || cell >= statusCount) {
+    return QRect();
+  }
+  return QRect(cell * cellWidth, 0, cellWidth, imageHeight);
+}

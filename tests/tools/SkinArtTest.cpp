@@ -1,0 +1,265 @@
+// The skin images stored in res/skin: that they are exactly what the generator draws, that each
+// file has the size and encoding the program expects, and that the drawing keeps the promises the
+// dialog relies on (the window-shape key colour, state cells that differ, readable captions, a
+// status brush that blends into the background, a header that survives stretching).
+
+#include "SkinArt.h"
+
+#include <gtest/gtest.h>
+
+#include <QByteArray>
+#include <QFile>
+#include <QImage>
+#include <QString>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <map>
+
+namespace skinart {
+namespace {
+
+enum class Encoding { PngRgb, PngRgba, Bmp24 };
+
+struct SkinFile {
+  const char* name;
+  int width;
+  int height;
+  Encoding encoding;
+};
+
+constexpr SkinFile kSkinFiles[] = {
+    {"SearchDevice_BlackGround.png", 328, 245, Encoding::PngRgb},
+    {"SearchDevice_BlackGround.bmp", 328, 245, Encoding::Bmp24},
+    {"Brush.png", 224, 14, Encoding::PngRgb},
+    {"logo.png", 16, 16, Encoding::PngRgba},
+    {"headerbackground.png", 249, 17, Encoding::PngRgb},
+    {"headerclip.png", 1, 12, Encoding::PngRgb},
+    {"close.png", 44, 11, Encoding::PngRgba},
+    {"ButtonMax.png", 316, 23, Encoding::PngRgba},
+};
+
+const QRgb kKeyColour = qRgb(210, 10, 10);
+constexpr int kCornerCut[] = {5, 3, 2, 1};
+
+QString StoredPath(const char* name) {
+  return QStringLiteral(TARVELO_SOURCE_DIR "/res/skin/") + QString::fromLatin1(name);
+}
+
+QByteArray ReadStored(const char* name) {
+  QFile file(StoredPath(name));
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+std::uint32_t BigEndian32(const QByteArray& bytes, int at) {
+  std::uint32_t value = 0;
+  for (int i = 0; i < 4; ++i) {
+    value = (value << 8) | static_cast<std::uint8_t>(bytes[at + i]);
+  }
+  return value;
+}
+
+std::int64_t LittleEndian(const QByteArray& bytes, int at, int size) {
+  std::uint32_t value = 0;
+  for (int i = size - 1; i >= 0; --i) {
+    value = (value << 8) | static_cast<std::uint8_t>(bytes[at + i]);
+  }
+  return size == 4 ? static_cast<std::int32_t>(value) : static_cast<std::int64_t>(value);
+}
+
+std::map<QString, QImage> DrawnByName() {
+  std::map<QString, QImage> drawn;
+  for (const SkinImage& image : DrawSkinImages()) {
+    drawn[image.fileName] = image.image;
+  }
+  return drawn;
+}
+
+// WCAG relative luminance, to judge whether near-white captions stay readable.
+double Luminance(QRgb colour) {
+  const auto linear = [](int channel) {
+    const double c = channel / 255.0;
+    return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+  };
+  return 0.2126 * linear(qRed(colour)) + 0.7152 * linear(qGreen(colour)) +
+         0.0722 * linear(qBlue(colour));
+}
+
+// Mean difference per channel between two equally sized parts of a strip, counting colour in
+// proportion to its opacity, so that a change of either colour or shape counts.
+double CellDifference(const QImage& strip, int cellWidth, int first, int second) {
+  double sum = 0;
+  for (int y = 0; y < strip.height(); ++y) {
+    for (int x = 0; x < cellWidth; ++x) {
+      const QRgb a = strip.pixel(first * cellWidth + x, y);
+      const QRgb b = strip.pixel(second * cellWidth + x, y);
+      sum += std::abs(qRed(a) * qAlpha(a) - qRed(b) * qAlpha(b)) / 255.0 +
+             std::abs(qGreen(a) * qAlpha(a) - qGreen(b) * qAlpha(b)) / 255.0 +
+             std::abs(qBlue(a) * qAlpha(a) - qBlue(b) * qAlpha(b)) / 255.0 +
+             std::abs(qAlpha(a) - qAlpha(b));
+    }
+  }
+  return sum / (4.0 * cellWidth * strip.height());
+}
+
+TEST(SkinArt, StoredFilesHaveTheSizeAndEncodingTheProgramReads) {
+  for (const SkinFile& skin : kSkinFiles) {
+    SCOPED_TRACE(skin.name);
+    const QByteArray bytes = ReadStored(skin.name);
+    ASSERT_GE(bytes.size(), 54) << "missing or truncated";
+    if (skin.encoding == Encoding::Bmp24) {
+      // File header, then a BITMAPINFOHEADER: 24 bits per pixel, no compression, and enough
+      // pixel data for rows padded to four bytes.
+      EXPECT_EQ(bytes.left(2), QByteArray("BM"));
+      EXPECT_EQ(LittleEndian(bytes, 2, 4), bytes.size());
+      EXPECT_EQ(LittleEndian(bytes, 14, 4), 40);
+      EXPECT_EQ(LittleEndian(bytes, 18, 4), skin.width);
+      EXPECT_EQ(std::abs(LittleEndian(bytes, 22, 4)), skin.height);
+      EXPECT_EQ(LittleEndian(bytes, 26, 2), 1);
+      EXPECT_EQ(LittleEndian(bytes, 28, 2), 24);
+      EXPECT_EQ(LittleEndian(bytes, 30, 4), 0);
+      const std::int64_t stride = (skin.width * 3 + 3) / 4 * 4;
+      EXPECT_GE(bytes.size(), LittleEndian(bytes, 10, 4) + stride * skin.height);
+    } else {
+      // Signature, then IHDR first: width, height, bit depth, colour type (2 RGB, 6 RGBA).
+      EXPECT_EQ(bytes.left(8), QByteArray("\x89PNG\r\n\x1a\n", 8));
+      EXPECT_EQ(bytes.mid(12, 4), QByteArray("IHDR"));
+      EXPECT_EQ(BigEndian32(bytes, 16), static_cast<std::uint32_t>(skin.width));
+      EXPECT_EQ(BigEndian32(bytes, 20), static_cast<std::uint32_t>(skin.height));
+      EXPECT_EQ(static_cast<int>(bytes[24]), 8);
+      EXPECT_EQ(static_cast<int>(bytes[25]), skin.encoding == Encoding::PngRgba ? 6 : 2);
+    }
+  }
+}
+
+TEST(SkinArt, StoredFilesHoldExactlyWhatTheGeneratorDraws) {
+  const std::map<QString, QImage> drawn = DrawnByName();
+  const std::map<QString, QImage> drawnAgain = DrawnByName();
+  ASSERT_EQ(drawn.size(), std::size(kSkinFiles));
+  for (const SkinFile& skin : kSkinFiles) {
+    SCOPED_TRACE(skin.name);
+    ASSERT_EQ(drawn.count(skin.name), 1u) << "the generator does not draw this file";
+    const QImage& image = drawn.at(skin.name);
+    // The image format decides how the file is written, so it must match the encoding.
+    EXPECT_EQ(image.format(),
+              skin.encoding == Encoding::PngRgba ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    EXPECT_EQ(image, drawnAgain.at(skin.name)) << "drawing is not repeatable";
+
+    const QImage stored = QImage(StoredPath(skin.name)).convertToFormat(QImage::Format_ARGB32);
+    ASSERT_FALSE(stored.isNull()) << "cannot decode the stored file";
+    ASSERT_EQ(stored.size(), image.size());
+    const QImage expected = image.convertToFormat(QImage::Format_ARGB32);
+    int differing = 0;
+    QString first;
+    for (int y = 0; y < stored.height(); ++y) {
+      for (int x = 0; x < stored.width(); ++x) {
+        if (stored.pixel(x, y) != expected.pixel(x, y) && differing++ == 0) {
+          first = QStringLiteral("(%1,%2): stored %3, drawn %4")
+                      .arg(x)
+                      .arg(y)
+                      .arg(stored.pixel(x, y), 8, 16, QChar('0'))
+                      .arg(expected.pixel(x, y), 8, 16, QChar('0'));
+        }
+      }
+    }
+    EXPECT_EQ(differing, 0) << "first at " << first.toStdString()
+                            << "; redraw with tarvelo-skin-art res/skin";
+  }
+}
+
+TEST(SkinArt, ShapeBitmapHasTheKeyColourOnlyInTheCutCorners) {
+  const QImage bitmap = QImage(StoredPath("SearchDevice_BlackGround.bmp"));
+  const QImage background = QImage(StoredPath("SearchDevice_BlackGround.png"));
+  ASSERT_EQ(bitmap.size(), QSize(328, 245));
+  ASSERT_EQ(background.size(), QSize(328, 245));
+  int wrong = 0;
+  for (int y = 0; y < bitmap.height(); ++y) {
+    for (int x = 0; x < bitmap.width(); ++x) {
+      const bool cut = y < 4 && (x < kCornerCut[y] || x >= bitmap.width() - kCornerCut[y]);
+      const QRgb pixel = bitmap.pixel(x, y) | 0xFF000000;
+      if (cut != (pixel == kKeyColour)) {
+        ADD_FAILURE() << "pixel (" << x << "," << y << ") " << (cut ? "lacks" : "has")
+                      << " the key colour";
+        if (++wrong == 10) {
+          return;
+        }
+      } else if (!cut) {
+        // Everywhere else the bitmap is the dialog background itself.
+        EXPECT_EQ(pixel, background.pixel(x, y) | 0xFF000000) << x << "," << y;
+      }
+    }
+  }
+}
+
+TEST(SkinArt, StateCellsDifferAndKeepCaptionsReadable) {
+  const std::map<QString, QImage> drawn = DrawnByName();
+  struct Strip {
+    const char* name;
+    int cellWidth;
+  };
+  for (const Strip& strip : {Strip{"close.png", 11}, Strip{"ButtonMax.png", 79}}) {
+    SCOPED_TRACE(strip.name);
+    const QImage& image = drawn.at(strip.name);
+    for (int first = 0; first < 4; ++first) {
+      for (int second = first + 1; second < 4; ++second) {
+        EXPECT_GT(CellDifference(image, strip.cellWidth, first, second), 6.0)
+            << "cells " << first << " and " << second << " look alike";
+      }
+    }
+  }
+
+  // Each button cell: see-through rounded corners, opaque where the caption goes, and dark
+  // enough there for the near-white caption, the disabled cell included.
+  const QImage& buttons = drawn.at("ButtonMax.png");
+  const double caption = Luminance(qRgb(244, 245, 247));
+  for (int cell = 0; cell < 4; ++cell) {
+    SCOPED_TRACE(cell);
+    const int left = cell * 79;
+    for (const auto& [x, y] :
+         {std::pair{0, 0}, std::pair{78, 0}, std::pair{0, 22}, std::pair{78, 22}}) {
+      EXPECT_LT(qAlpha(buttons.pixel(left + x, y)), 128) << "corner " << x << "," << y;
+    }
+    for (int y = 7; y <= 18; ++y) {
+      const QRgb under = buttons.pixel(left + 39, y);
+      EXPECT_EQ(qAlpha(under), 255);
+      EXPECT_GE((caption + 0.05) / (Luminance(under) + 0.05), 3.5) << "row " << y;
+    }
+  }
+}
+
+TEST(SkinArt, StatusBrushFadesIntoTheBackgroundBehindIt) {
+  const std::map<QString, QImage> drawn = DrawnByName();
+  const QImage& brush = drawn.at("Brush.png");
+  const QImage& background = drawn.at("SearchDevice_BlackGround.png");
+  // The brush sits at (10, 194); its last column must be the background there, so that the
+  // status text running past it shows no seam, while its body is visibly darker.
+  for (int y = 0; y < brush.height(); ++y) {
+    SCOPED_TRACE(y);
+    const QRgb end = brush.pixel(brush.width() - 1, y);
+    const QRgb under = background.pixel(10 + brush.width() - 1, 194 + y);
+    EXPECT_LE(std::abs(qRed(end) - qRed(under)) + std::abs(qGreen(end) - qGreen(under)) +
+                  std::abs(qBlue(end) - qBlue(under)),
+              1);
+  }
+  for (int y = 2; y < brush.height() - 2; ++y) {
+    EXPECT_LT(Luminance(brush.pixel(60, y)), Luminance(background.pixel(70, 194 + y))) << y;
+  }
+}
+
+TEST(SkinArt, HeaderBackgroundIsAVerticalGradientThatSurvivesStretching) {
+  const std::map<QString, QImage> drawn = DrawnByName();
+  const QImage& header = drawn.at("headerbackground.png");
+  for (int y = 0; y < header.height(); ++y) {
+    for (int x = 1; x < header.width(); ++x) {
+      ASSERT_EQ(header.pixel(x, y), header.pixel(0, y)) << "row " << y << " is not uniform";
+    }
+  }
+  // Below the lighter top edge, each row is a little darker than the one above, the unshown
+  // bottom rows included, so that any stretch reads as one smooth gradient.
+  for (int y = 2; y < header.height(); ++y) {
+    EXPECT_LT(Luminance(header.pixel(0, y)), Luminance(header.pixel(0, y - 1))) << "row " << y;
+  }
+}
+
+}  // namespace
+}  // namespace skinart

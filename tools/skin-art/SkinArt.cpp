@@ -1,0 +1,686 @@
+#include "SkinArt.h"
+
+#include <QDir>
+#include <QFont>
+#include <QImageWriter>
+#include <QPainter>
+#include <QStringList>
+#include <algorithm>
+#include <cmath>
+#include <initializer_list>
+#include <utility>
+
+namespace skinart {
+namespace {
+
+// The images are computed with plain double arithmetic (no QPainter, no gradient tables, no
+// library functions beyond sqrt), because the raster engine's blending may take different SIMD
+// paths on different processors, and the stored files must match the drawing on every machine.
+
+// ---- Where the dialog puts things, in client pixels ----------------------------------------
+
+constexpr int kDialogWidth = 328;
+constexpr int kDialogHeight = 245;
+// The title band is rows 0..26; row 27 is its dark lower edge and row 28 the highlight under it.
+constexpr int kTitleBandRows = 27;
+constexpr int kTitleEdgeRow = 27;
+constexpr int kHighlightRow = 28;
+// Pixels cut out of the window at each top corner, for rows 0..3.
+constexpr int kCornerCut[] = {5, 3, 2, 1};
+// The colour that the window-shape bitmap marks as "not part of the window".
+constexpr QRgb kShapeKeyColour = 0xFFD20A0A;  // RGB(210, 10, 10)
+
+constexpr int kListLeft = 10;
+constexpr int kListTop = 50;
+constexpr int kListWidth = 308;
+constexpr int kListHeight = 141;
+constexpr int kStatusLeft = 10;
+constexpr int kStatusTop = 194;
+constexpr int kBrushWidth = 224;
+constexpr int kBrushHeight = 14;
+constexpr int kButtonTop = 210;
+constexpr int kButtonLefts[] = {18, 127, 228};
+constexpr int kButtonWidth = 79;
+constexpr int kButtonHeight = 23;
+constexpr int kCloseLeft = 300;
+constexpr int kCloseTop = 10;
+constexpr int kCloseSize = 11;
+constexpr int kLogoLeft = 7;
+constexpr int kLogoTop = 7;
+constexpr int kLogoSize = 16;
+constexpr int kHeaderWidth = 249;
+constexpr int kHeaderHeight = 17;
+// The header shows only this part of its image, stretched over its whole client area.
+constexpr int kHeaderShownWidth = kHeaderWidth - 50;
+constexpr int kHeaderShownHeight = kHeaderHeight - 5;
+constexpr int kHeaderClipHeight = 12;
+// The header is 17 pixels high on screen and draws each separator 4 pixels below its top.
+constexpr int kHeaderOnScreenHeight = 17;
+constexpr int kHeaderClipTop = 4;
+constexpr int kStateCount = 4;  // normal, hover, pressed, disabled
+
+// ---- Colour and pixel arithmetic -----------------------------------------------------------
+
+struct Colour {
+  double r = 0;
+  double g = 0;
+  double b = 0;
+};
+
+// A colour and how opaque it is laid on (0 = not at all, 1 = fully).
+struct Ink {
+  Colour colour;
+  double alpha = 1;
+};
+
+struct Box {
+  double left = 0;
+  double top = 0;
+  double right = 0;
+  double bottom = 0;
+};
+
+struct Stop {
+  double at = 0;
+  Colour colour;
+};
+
+double Clamp01(double value) { return std::clamp(value, 0.0, 1.0); }
+
+Colour Mix(Colour from, Colour to, double amount) {
+  return {from.r + (to.r - from.r) * amount, from.g + (to.g - from.g) * amount,
+          from.b + (to.b - from.b) * amount};
+}
+
+double SmoothStep(double edge0, double edge1, double x) {
+  const double t = Clamp01((x - edge0) / (edge1 - edge0));
+  return t * t * (3 - 2 * t);
+}
+
+// Piecewise linear through the stops, which are sorted by position; constant beyond both ends.
+Colour Gradient(std::initializer_list<Stop> stops, double at) {
+  const Stop* previous = stops.begin();
+  if (at <= previous->at) {
+    return previous->colour;
+  }
+  for (const Stop* next = previous + 1; next != stops.end(); previous = next, ++next) {
+    if (at <= next->at) {
+      return Mix(previous->colour, next->colour, (at - previous->at) / (next->at - previous->at));
+    }
+  }
+  return previous->colour;
+}
+
+// Signed distances, negative inside the shape, used for anti-aliased edges: a pixel whose
+// centre lies at distance d from the edge is covered by about 0.5 - d of the shape.
+double RoundedBoxDistance(double x, double y, Box box, double radius) {
+  const double qx =
+      std::abs(x - (box.left + box.right) / 2) - ((box.right - box.left) / 2 - radius);
+  const double qy =
+      std::abs(y - (box.top + box.bottom) / 2) - ((box.bottom - box.top) / 2 - radius);
+  const double ox = std::max(qx, 0.0);
+  const double oy = std::max(qy, 0.0);
+  return std::sqrt(ox * ox + oy * oy) + std::min(std::max(qx, qy), 0.0) - radius;
+}
+
+double SegmentDistance(double x, double y, double ax, double ay, double bx, double by,
+                       double halfWidth) {
+  const double dx = bx - ax;
+  const double dy = by - ay;
+  const double t = Clamp01(((x - ax) * dx + (y - ay) * dy) / (dx * dx + dy * dy));
+  const double ex = x - (ax + t * dx);
+  const double ey = y - (ay + t * dy);
+  return std::sqrt(ex * ex + ey * ey) - halfWidth;
+}
+
+double CircleDistance(double x, double y, double cx, double cy, double radius) {
+  return std::sqrt((x - cx) * (x - cx) + (y - cy) * (y - cy)) - radius;
+}
+
+double Coverage(double distance) { return Clamp01(0.5 - distance); }
+
+int Channel(double value) { return std::clamp(static_cast<int>(std::lround(value)), 0, 255); }
+
+// A picture kept in premultiplied doubles, so that layers are composed without rounding in
+// between; rounded to 8 bits once, when it becomes a QImage.
+class Canvas {
+ public:
+  Canvas(int width, int height)
+      : width_(width), height_(height), pixels_(static_cast<std::size_t>(width * height)) {}
+
+  int Width() const { return width_; }
+  int Height() const { return height_; }
+
+  // Lays `colour` over the pixel with the given opacity (source over).
+  void Blend(int x, int y, Colour colour, double alpha) {
+    if (x < 0 || y < 0 || x >= width_ || y >= height_ || alpha <= 0) {
+      return;
+    }
+    Pixel& p = At(x, y);
+    const double keep = 1 - alpha;
+    p = {colour.r * alpha + p.r * keep, colour.g * alpha + p.g * keep,
+         colour.b * alpha + p.b * keep, alpha + p.a * keep};
+  }
+
+  void Set(int x, int y, Ink ink) {
+    At(x, y) = {ink.colour.r * ink.alpha, ink.colour.g * ink.alpha, ink.colour.b * ink.alpha,
+                ink.alpha};
+  }
+
+  Ink Get(int x, int y) const {
+    const Pixel& p = pixels_[static_cast<std::size_t>(y * width_ + x)];
+    if (p.a <= 0) {
+      return {{}, 0};
+    }
+    return {{p.r / p.a, p.g / p.a, p.b / p.a}, p.a};
+  }
+
+  // Covers every pixel inside `shape` (a signed distance at the pixel centre) with what `shader`
+  // gives for that centre, the edge pixels in proportion to how much of them the shape covers.
+  template <typename Shape, typename Shader>
+  void Fill(const Shape& shape, const Shader& shader) {
+    for (int y = 0; y < height_; ++y) {
+      for (int x = 0; x < width_; ++x) {
+        const double cx = x + 0.5;
+        const double cy = y + 0.5;
+        const double coverage = Coverage(shape(cx, cy));
+        if (coverage > 0) {
+          const Ink ink = shader(cx, cy);
+          Blend(x, y, ink.colour, ink.alpha * coverage);
+        }
+      }
+    }
+  }
+
+  // Copies a part of another canvas into this one, replacing what is there.
+  void CopyFrom(const Canvas& source, int sourceX, int sourceY) {
+    for (int y = 0; y < height_; ++y) {
+      for (int x = 0; x < width_; ++x) {
+        At(x, y) =
+            source.pixels_[static_cast<std::size_t>((sourceY + y) * source.width_ + sourceX + x)];
+      }
+    }
+  }
+
+  QImage ToImage(QImage::Format format) const {
+    QImage image(width_, height_, format);
+    for (int y = 0; y < height_; ++y) {
+      auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+      for (int x = 0; x < width_; ++x) {
+        const Ink ink = Get(x, y);
+        const int alpha = Channel(ink.alpha * 255);
+        if (format == QImage::Format_ARGB32 && alpha == 0) {
+          line[x] = 0;
+        } else {
+          line[x] = qRgba(Channel(ink.colour.r), Channel(ink.colour.g), Channel(ink.colour.b),
+                          format == QImage::Format_ARGB32 ? alpha : 255);
+        }
+      }
+    }
+    return image;
+  }
+
+ private:
+  struct Pixel {
+    double r = 0;
+    double g = 0;
+    double b = 0;
+    double a = 0;
+  };
+
+  Pixel& At(int x, int y) { return pixels_[static_cast<std::size_t>(y * width_ + x)]; }
+
+  int width_;
+  int height_;
+  std::vector<Pixel> pixels_;
+};
+
+auto Solid(Colour colour, double alpha = 1) {
+  return [colour, alpha](double, double) { return Ink{colour, alpha}; };
+}
+
+auto BoxShape(Box box, double radius) {
+  return [box, radius](double x, double y) { return RoundedBoxDistance(x, y, box, radius); };
+}
+
+// ---- The palette ---------------------------------------------------------------------------
+
+// A deep blue with a hint of teal: calm under near-white text, with azure accents.
+constexpr Colour kTitleTop{33, 86, 129};
+constexpr Colour kTitleBottom{22, 64, 101};
+constexpr Colour kTitleEdge{8, 27, 46};
+constexpr Colour kHighlight{92, 178, 220};
+constexpr Colour kBodyTop{20, 56, 90};
+constexpr Colour kBodyBottom{10, 31, 53};
+constexpr Colour kBodyGlow{38, 90, 134};
+constexpr Colour kOutline{5, 17, 31};
+constexpr Colour kShadow{2, 9, 18};
+constexpr Colour kAccent{96, 204, 242};
+constexpr Colour kIconLine{184, 210, 232};
+constexpr Colour kWhite{255, 255, 255};
+constexpr Colour kBlack{0, 0, 0};
+
+// ---- The dialog background -----------------------------------------------------------------
+
+bool InsideWindow(int x, int y) {
+  if (x < 0 || y < 0 || x >= kDialogWidth || y >= kDialogHeight) {
+    return false;
+  }
+  return y >= 4 || (x >= kCornerCut[y] && x < kDialogWidth - kCornerCut[y]);
+}
+
+bool OnOutline(int x, int y) {
+  return InsideWindow(x, y) && (!InsideWindow(x - 1, y) || !InsideWindow(x + 1, y) ||
+                                !InsideWindow(x, y - 1) || !InsideWindow(x, y + 1));
+}
+
+Colour BodyColour(double x, double y) {
+  const Colour base = Gradient({{kHighlightRow, kBodyTop}, {kDialogHeight, kBodyBottom}}, y);
+  // A broad, faint light from the top middle keeps the large plain area from looking flat.
+  const double dx = (x - kDialogWidth / 2.0) / 230;
+  const double dy = (y - kHighlightRow) / 150;
+  const double glow = 1 - SmoothStep(0, 1, std::sqrt(dx * dx + dy * dy));
+  return Mix(base, kBodyGlow, 0.32 * glow);
+}
+
+void DrawDialogBase(Canvas& canvas) {
+  for (int y = 0; y < kDialogHeight; ++y) {
+    for (int x = 0; x < kDialogWidth; ++x) {
+      const double cx = x + 0.5;
+      const double cy = y + 0.5;
+      Colour colour;
+      if (y < kTitleBandRows) {
+        colour = Gradient({{0, kTitleTop}, {kTitleBandRows, kTitleBottom}}, cy);
+      } else if (y == kTitleEdgeRow) {
+        colour = kTitleEdge;
+      } else if (y == kHighlightRow) {
+        // Brightest in the middle, fading towards both sides.
+        const double reach = SmoothStep(0, 110, cx) * SmoothStep(0, 110, kDialogWidth - cx);
+        colour = Mix(BodyColour(cx, cy), kHighlight, 0.25 + 0.55 * reach);
+      } else {
+        colour = BodyColour(cx, cy);
+      }
+      canvas.Set(x, y, {colour, 1});
+    }
+  }
+}
+
+// A soft dark halo around the device list, a pixel lower than the list, so that the white list
+// sits slightly above the background. Inside the list nothing shows: the list paints itself.
+void DrawListShadow(Canvas& canvas) {
+  const Box list{kListLeft, kListTop + 1.0, kListLeft + kListWidth, kListTop + kListHeight + 1.0};
+  canvas.Fill([](double, double) { return -1.0; },
+              [list](double x, double y) {
+                const double distance = RoundedBoxDistance(x, y, list, 2);
+                return Ink{kShadow, distance < 0 ? 0 : 0.5 * (1 - SmoothStep(0, 4, distance))};
+              });
+}
+
+// A small list symbol left of the "Device List" caption: three rows, each a dot and a bar.
+void DrawCaptionIcon(Canvas& canvas) {
+  for (int row = 0; row < 3; ++row) {
+    const double top = 37 + 3 * row;
+    canvas.Fill(BoxShape({16, top, 18, top + 2}, 0.4), Solid(kAccent));
+    canvas.Fill(BoxShape({19, top, 26, top + 2}, 0.4), Solid(kIconLine, 0.9));
+  }
+}
+
+// A one-pixel dark outline along the window's edge, following the cut top corners, with a faint
+// light line just inside it along the title band.
+void DrawOutline(Canvas& canvas) {
+  for (int y = 0; y < kDialogHeight; ++y) {
+    for (int x = 0; x < kDialogWidth; ++x) {
+      if (!InsideWindow(x, y)) {
+        canvas.Set(x, y, {kOutline, 1});
+      } else if (OnOutline(x, y)) {
+        canvas.Set(x, y, {kOutline, 1});
+      } else if (y < kTitleBandRows && (OnOutline(x - 1, y) || OnOutline(x + 1, y) ||
+                                        OnOutline(x, y - 1) || OnOutline(x, y + 1))) {
+        canvas.Blend(x, y, kWhite, y < 2 || (y < 4 && x > 4 && x < kDialogWidth - 5) ? 0.14 : 0.07);
+      }
+    }
+  }
+}
+
+Canvas DrawDialogCanvas() {
+  Canvas canvas(kDialogWidth, kDialogHeight);
+  DrawDialogBase(canvas);
+  DrawListShadow(canvas);
+  DrawCaptionIcon(canvas);
+  DrawOutline(canvas);
+  return canvas;
+}
+
+QImage ShapeBitmap(const QImage& background) {
+  QImage bitmap = background.copy();
+  for (int y = 0; y < 4; ++y) {
+    for (int x = 0; x < kCornerCut[y]; ++x) {
+      bitmap.setPixel(x, y, kShapeKeyColour);
+      bitmap.setPixel(kDialogWidth - 1 - x, y, kShapeKeyColour);
+    }
+  }
+  return bitmap;
+}
+
+// ---- The status line brush -----------------------------------------------------------------
+
+// The brush is opaque, so it is made of the dialog background it covers: a darker pill that
+// starts with a round end and a status dot, and fades out to the right until its last column is
+// the background itself, since the status text runs on past the brush.
+QImage DrawBrush(const Canvas& dialog) {
+  Canvas canvas(kBrushWidth, kBrushHeight);
+  canvas.CopyFrom(dialog, kStatusLeft, kStatusTop);
+  const double radius = kBrushHeight / 2.0;
+  canvas.Fill(BoxShape({0, 0, kBrushWidth + radius, kBrushHeight}, radius), [](double x, double) {
+    return Ink{kShadow, 0.5 * (1 - SmoothStep(100, kBrushWidth - 1, x))};
+  });
+  // A faint light rim along the top of the band, fading with it.
+  canvas.Fill(BoxShape({3, 0, kBrushWidth, 1}, 0), [](double x, double) {
+    return Ink{kWhite, 0.06 * (1 - SmoothStep(60, kBrushWidth - 30, x))};
+  });
+  const double dotX = 7.5;
+  const double dotY = kBrushHeight / 2.0;
+  canvas.Fill([=](double x, double y) { return CircleDistance(x, y, dotX, dotY, 4.5); },
+              [=](double x, double y) {
+                const double d = CircleDistance(x, y, dotX, dotY, 0);
+                return Ink{kAccent, 0.22 * (1 - SmoothStep(2, 4.5, d))};
+              });
+  canvas.Fill([=](double x, double y) { return CircleDistance(x, y, dotX, dotY, 2.3); },
+              Solid(kAccent));
+  return canvas.ToImage(QImage::Format_RGB32);
+}
+
+// ---- Logo ----------------------------------------------------------------------------------
+
+// A rounded azure tile with two stacked storage drives, each with a small status light.
+QImage DrawLogo() {
+  Canvas canvas(kLogoSize, kLogoSize);
+  const Box tile{0, 0, kLogoSize, kLogoSize};
+  canvas.Fill(BoxShape(tile, 3.5), Solid(Colour{8, 40, 70}));
+  canvas.Fill(BoxShape({1, 1, kLogoSize - 1.0, kLogoSize - 1.0}, 2.5), [](double, double y) {
+    return Ink{Gradient({{1, {110, 214, 246}}, {15, {30, 122, 196}}}, y), 1};
+  });
+  for (const double top : {3.0, 9.0}) {
+    const Box drive{3, top, 13, top + 4};
+    canvas.Fill(BoxShape(drive, 1.2), [top](double, double y) {
+      return Ink{Gradient({{top, {255, 255, 255}}, {top + 4, {214, 232, 246}}}, y), 1};
+    });
+    canvas.Fill(BoxShape({5, top + 1, 9, top + 3}, 0.3), Solid(Colour{60, 120, 170}, 0.4));
+    canvas.Fill(BoxShape({10, top + 1, 12, top + 3}, 0.6), Solid(Colour{36, 186, 104}));
+  }
+  return canvas.ToImage(QImage::Format_ARGB32);
+}
+
+// ---- Close button --------------------------------------------------------------------------
+
+// A light cross that turns into a red square on hover, a darker one when pressed, and fades
+// when disabled.
+QImage DrawClose() {
+  Canvas canvas(kCloseSize * kStateCount, kCloseSize);
+  struct CloseLook {
+    bool square;
+    Colour squareColour;
+    Colour cross;
+    double crossAlpha;
+  };
+  const CloseLook looks[kStateCount] = {
+      {false, {}, {206, 222, 236}, 1},
+      {true, {214, 66, 62}, {255, 255, 255}, 1},
+      {true, {150, 36, 38}, {236, 214, 214}, 1},
+      {false, {}, {150, 166, 182}, 0.45},
+  };
+  for (int state = 0; state < kStateCount; ++state) {
+    const CloseLook& look = looks[state];
+    const double left = state * kCloseSize;
+    if (look.square) {
+      canvas.Fill(BoxShape({left, 0, left + kCloseSize, kCloseSize}, 2.5),
+                  Solid(look.squareColour));
+    }
+    const double a = 3;
+    const double b = kCloseSize - 3;
+    for (const auto& [y0, y1] : {std::pair{a, b}, std::pair{b, a}}) {
+      canvas.Fill([=](double x,
+                      double y) { return SegmentDistance(x, y, left + a, y0, left + b, y1, 0.65); },
+                  Solid(look.cross, look.crossAlpha));
+    }
+  }
+  return canvas.ToImage(QImage::Format_ARGB32);
+}
+
+// ---- Push buttons --------------------------------------------------------------------------
+
+// Rounded azure buttons with a dark rim and a light inner top edge. Hover lights the rim and
+// brightens the face only a little, so that the near-white caption stays readable; pressed
+// darkens the face with a shadow under the top edge; disabled turns it flat grey.
+QImage DrawButtons() {
+  Canvas canvas(kButtonWidth * kStateCount, kButtonHeight);
+  struct ButtonLook {
+    Colour rim;
+    Colour top;
+    Colour bottom;
+    double topLight;     // light line inside the top edge
+    double topShadow;    // dark line inside the top edge (pressed)
+    double bottomLight;  // light line inside the bottom edge
+  };
+  const ButtonLook looks[kStateCount] = {
+      {{9, 38, 66}, {56, 132, 192}, {32, 94, 152}, 0.30, 0, 0.06},
+      {{108, 192, 236}, {62, 144, 206}, {36, 104, 166}, 0.40, 0, 0.10},
+      {{5, 24, 44}, {18, 60, 100}, {30, 86, 136}, 0, 0.35, 0.10},
+      {{44, 52, 62}, {94, 104, 116}, {80, 89, 100}, 0.10, 0, 0},
+  };
+  for (int state = 0; state < kStateCount; ++state) {
+    const ButtonLook& look = looks[state];
+    const double left = state * kButtonWidth;
+    const double right = left + kButtonWidth;
+    canvas.Fill(BoxShape({left, 0, right, kButtonHeight}, 4.5), Solid(look.rim));
+    const Box inner{left + 1, 1, right - 1, kButtonHeight - 1.0};
+    canvas.Fill(BoxShape(inner, 3.5), [&look](double, double y) {
+      return Ink{Gradient({{1, look.top}, {kButtonHeight - 1.0, look.bottom}}, y), 1};
+    });
+    // The inner edge lines are the inner shape clipped to its top or bottom row, so that they
+    // follow the rounded corners.
+    const auto insideInner = [inner](double x, double y) {
+      return RoundedBoxDistance(x, y, inner, 3.5);
+    };
+    const auto row = [insideInner](double rowTop) {
+      return [=](double x, double y) {
+        return std::max(insideInner(x, y), std::abs(y - (rowTop + 0.5)) - 0.5);
+      };
+    };
+    canvas.Fill(row(1), Solid(kWhite, look.topLight));
+    canvas.Fill(row(1), Solid(kBlack, look.topShadow));
+    canvas.Fill(row(2), Solid(kBlack, look.topShadow * 0.4));
+    canvas.Fill(row(kButtonHeight - 2.0), Solid(kWhite, look.bottomLight));
+  }
+  return canvas.ToImage(QImage::Format_ARGB32);
+}
+
+// ---- List header ---------------------------------------------------------------------------
+
+// The header's colour at a row of its image (centre of row 0 is 0.5). Only rows 0..11 are shown,
+// stretched to the header's height; the rows below continue the same gradient.
+Colour HeaderColour(double y) {
+  const Colour top{70, 124, 170};
+  const Colour bottom{44, 92, 138};
+  const Colour base = Mix(top, bottom, (y - 1.5) / (kHeaderShownHeight - 2.0));
+  // The top row is a lighter edge that separates the header from the list's border.
+  return y < 1 ? Mix(base, Colour{150, 190, 222}, 0.5) : base;
+}
+
+QImage DrawHeaderBackground() {
+  Canvas canvas(kHeaderWidth, kHeaderHeight);
+  for (int y = 0; y < kHeaderHeight; ++y) {
+    for (int x = 0; x < kHeaderWidth; ++x) {
+      canvas.Set(x, y, {HeaderColour(y + 0.5), 1});
+    }
+  }
+  return canvas.ToImage(QImage::Format_RGB32);
+}
+
+// A light line between two column titles, brightest in the middle and fading into the header
+// colour it is drawn over at both ends.
+QImage DrawHeaderClip() {
+  Canvas canvas(1, kHeaderClipHeight);
+  for (int y = 0; y < kHeaderClipHeight; ++y) {
+    const double onScreen = kHeaderClipTop + y + 0.5;
+    const Colour under = HeaderColour(onScreen * kHeaderShownHeight / kHeaderOnScreenHeight);
+    const double fromEnd = std::min(y + 0.5, kHeaderClipHeight - y - 0.5);
+    canvas.Set(0, y, {Mix(under, Colour{170, 204, 230}, 0.8 * SmoothStep(0, 4, fromEnd)), 1});
+  }
+  return canvas.ToImage(QImage::Format_RGB32);
+}
+
+const QImage* FindImage(const std::vector<SkinImage>& images, const QString& fileName) {
+  for (const SkinImage& image : images) {
+    if (image.fileName == fileName) {
+      return &image.image;
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+std::vector<SkinImage> DrawSkinImages() {
+  const Canvas dialog = DrawDialogCanvas();
+  const QImage background = dialog.ToImage(QImage::Format_RGB32);
+  return {
+      {"SearchDevice_BlackGround.png", background},
+      {"SearchDevice_BlackGround.bmp", ShapeBitmap(background)},
+      {"Brush.png", DrawBrush(dialog)},
+      {"logo.png", DrawLogo()},
+      {"headerbackground.png", DrawHeaderBackground()},
+      {"headerclip.png", DrawHeaderClip()},
+      {"close.png", DrawClose()},
+      {"ButtonMax.png", DrawButtons()},
+  };
+}
+
+bool SaveSkinImages(const std::vector<SkinImage>& images, const QString& folder, QString* error) {
+  const QDir dir(folder);
+  for (const SkinImage& skin : images) {
+    const QString path = dir.filePath(skin.fileName);
+    // Qt writes a 32-bit image without alpha as a 24-bit BMP with its file header, and as an RGB
+    // PNG; with alpha as an RGBA PNG. The test reads the headers back to hold Qt to that.
+    QImageWriter writer(path, skin.fileName.endsWith(".bmp") ? "bmp" : "png");
+    if (!writer.write(skin.image)) {
+      if (error != nullptr) {
+        *error = QStringLiteral("cannot write %1: %2").arg(path, writer.errorString());
+      }
+      return false;
+    }
+  }
+  return true;
+}
+
+QImage DrawSkinPreview(const std::vector<SkinImage>& images, int scale) {
+  const QImage* background = FindImage(images, "SearchDevice_BlackGround.png");
+  const QImage* brush = FindImage(images, "Brush.png");
+  const QImage* logo = FindImage(images, "logo.png");
+  const QImage* header = FindImage(images, "headerbackground.png");
+  const QImage* clip = FindImage(images, "headerclip.png");
+  const QImage* close = FindImage(images, "close.png");
+  const QImage* buttons = FindImage(images, "ButtonMax.png");
+  if (!background || !brush || !logo || !header || !clip || !close || !buttons) {
+    return {};
+  }
+
+  // The dialog on the left; on the right, every state cell over the background it sits on.
+  const int panelLeft = kDialogWidth + 8;
+  QImage preview(panelLeft + 103, kDialogHeight, QImage::Format_ARGB32);
+  preview.fill(QColor(60, 60, 64));
+  QPainter painter(&preview);
+  const QColor captionColour(244, 245, 247);
+  const auto font = [](int pixelSize) {
+    QFont f("Liberation Sans");
+    f.setPixelSize(pixelSize);
+    return f;
+  };
+
+  painter.drawImage(0, 0, *background);
+  painter.drawImage(kLogoLeft, kLogoTop, *logo);
+  painter.drawImage(QRect(kCloseLeft, kCloseTop, kCloseSize, kCloseSize), *close,
+                    QRect(0, 0, kCloseSize, kCloseSize));
+  painter.setPen(captionColour);
+  painter.setFont(font(21));
+  painter.drawText(QRect(31, 4, 270, 25), Qt::AlignLeft | Qt::AlignTop, "Tarvelo");
+  painter.setFont(font(12));
+  painter.drawText(QRect(15 + 14, 32 + 2, 180, 15), Qt::AlignLeft | Qt::AlignTop, "Device List");
+
+  // The list: border, stretched header with separators and titles, white rows with grid lines.
+  const QRect list(kListLeft, kListTop, kListWidth, kListHeight);
+  painter.fillRect(list, Qt::white);
+  painter.setPen(QColor(126, 157, 185));
+  painter.drawRect(list.adjusted(0, 0, -1, -1));
+  const QRect headerRect(kListLeft + 1, kListTop + 1, kListWidth - 2, kHeaderOnScreenHeight);
+  painter.drawImage(headerRect, *header, QRect(0, 0, kHeaderShownWidth, kHeaderShownHeight));
+  const int columnWidths[] = {104, 100, 100};
+  const char* titles[] = {"Host Name", "IP Address", "Device Type"};
+  const char* rows[][3] = {{"nas-living", "192.168.1.20", "HomeNas 2"},
+                           {"backup-box", "192.168.1.34", "HomeNas 4"}};
+  int columnLeft = headerRect.left();
+  for (int column = 0; column < 3; ++column) {
+    const int right = columnLeft + columnWidths[column];
+    painter.drawImage(right - 1, headerRect.top() + kHeaderClipTop, *clip);
+    painter.setPen(captionColour);
+    painter.drawText(QRect(columnLeft, headerRect.top() + 3, columnWidths[column], 14),
+                     Qt::AlignHCenter | Qt::AlignTop, titles[column]);
+    for (int row = 0; row < 2; ++row) {
+      const QRect cell(columnLeft, headerRect.bottom() + 1 + row * 17, columnWidths[column], 17);
+      painter.setPen(QColor(6, 65, 105));
+      painter.drawText(cell.adjusted(6, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter,
+                       rows[row][column]);
+      painter.setPen(QColor(226, 230, 234));
+      painter.drawLine(cell.bottomLeft(), cell.bottomRight());
+      painter.drawLine(cell.topRight(), cell.bottomRight());
+    }
+    columnLeft = right;
+  }
+
+  painter.drawImage(kStatusLeft, kStatusTop, *brush);
+  painter.setPen(captionColour);
+  painter.drawText(QPoint(kStatusLeft + 15, kStatusTop + 1 + painter.fontMetrics().ascent()),
+                   "Searching new devices,please wait... 10s...");
+
+  const auto drawButton = [&](int x, int y, int state, const QString& caption) {
+    painter.drawImage(QRect(x, y, kButtonWidth, kButtonHeight), *buttons,
+                      QRect(state * kButtonWidth, 0, kButtonWidth, kButtonHeight));
+    const int shift = state == 2 ? 1 : 0;
+    painter.setPen(captionColour);
+    const int textWidth = painter.fontMetrics().horizontalAdvance(caption);
+    painter.drawText(QPoint(x + (kButtonWidth - textWidth) / 2 + shift,
+                            y + 6 + shift + painter.fontMetrics().ascent()),
+                     caption);
+  };
+  const char* captions[] = {"Log In", "Refresh", "My Storage"};
+  for (int i = 0; i < 3; ++i) {
+    drawButton(kButtonLefts[i], kButtonTop, 0, captions[i]);
+  }
+
+  // State panel: each button cell over the background under the first button, each close cell
+  // over the background under the close button.
+  const char* stateNames[] = {"Normal", "Hover", "Pressed", "Disabled"};
+  for (int state = 0; state < kStateCount; ++state) {
+    const int y = 6 + state * 36;
+    painter.drawImage(panelLeft, y, *background, kButtonLefts[0] - 6, kButtonTop - 6,
+                      kButtonWidth + 12, kButtonHeight + 12);
+    drawButton(panelLeft + 6, y + 6, state, stateNames[state]);
+  }
+  for (int state = 0; state < kStateCount; ++state) {
+    const int x = panelLeft + state * 26;
+    const int y = 6 + 4 * 36 + 4;
+    painter.drawImage(x, y, *background, kCloseLeft - 7, kCloseTop - 7, 25, 25);
+    painter.drawImage(QRect(x + 7, y + 7, kCloseSize, kCloseSize), *close,
+                      QRect(state * kCloseSize, 0, kCloseSize, kCloseSize));
+  }
+  painter.drawImage(panelLeft, 190, *logo);
+  painter.drawImage(QRect(panelLeft + 20, 190, 32, 32), *logo);
+  painter.end();
+
+  if (scale > 1) {
+    return preview.scaled(preview.size() * scale, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+  }
+  return preview;
+}
+
+}  // namespace skinart

@@ -1,0 +1,33 @@
+// The images of the main window's skin, drawn by code so that the design can be changed and redrawn
+// instead of being edited pixel by pixel. `tarvelo-skin-art` writes them into res/skin, and a test
+// keeps the stored files and this drawing code identical.
+#pragma once
+
+#include <QImage>
+#include <QString>
+#include <vector>
+
+namespace skinart {
+
+// One skin file: the name it is stored under and its pixels. The image format says how it is
+// stored: QImage::Format_RGB32 becomes an RGB PNG (or a 24-bit BMP), Format_ARGB32 an RGBA PNG.
+struct SkinImage {
+  QString fileName;
+  QImage image;
+};
+
+// Draws the eight skin images in memory. Pure computation on pixels (no fonts, no platform), so
+// the result is the same on every run and needs no QGuiApplication.
+std::vector<SkinImage> DrawSkinImages();
+
+// Writes every image into `folder` (which must exist) in the format its file name and image format
+// call for. On failure returns false and, if `error` is given, a message naming the file.
+bool SaveSkinImages(const std::vector<SkinImage>& images, const QString& folder, QString* error);
+
+// A mock-up of the whole dialog built from the images: background, logo, title, caption, a list
+// with a few rows, the status line and the buttons, and beside it every state cell of the buttons
+// and of the close button over the background they are drawn on. `scale` enlarges it with hard
+// pixel edges for close inspection. Draws text, so it needs a QGuiApplication.
+QImage DrawSkinPreview(const std::vector<SkinImage>& images, int scale = 1);
+
+}  // namespace skinart
