@@ -1,5 +1,5 @@
 # One bounded fuzz run for CTest: cmake -DFUZZER=... -DSEEDS=... -DDICT=... -DMAX_LEN=...
-#   -DWORK=... -DSECONDS=... -P RunFuzzer.cmake
+#   -DWORK=... -DSECONDS=... [-DSEED_PATTERN=*.bin] -P RunFuzzer.cmake
 #
 # The fuzzer works on a fresh copy of the seed corpus in the build folder, because libFuzzer adds
 # every new input it finds to its corpus folder and the source tree must stay clean. libFuzzer
@@ -14,7 +14,10 @@ endforeach()
 
 file(REMOVE_RECURSE ${WORK})
 file(MAKE_DIRECTORY ${WORK}/corpus ${WORK}/artifacts)
-file(GLOB seeds ${SEEDS}/*.bin)
+if(NOT DEFINED SEED_PATTERN)
+  set(SEED_PATTERN "*.bin")
+endif()
+file(GLOB seeds ${SEEDS}/${SEED_PATTERN})
 if(NOT seeds)
   message(FATAL_ERROR "no seed inputs in ${SEEDS}")
 endif()

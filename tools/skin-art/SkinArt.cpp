@@ -438,7 +438,9 @@ QImage DrawClose() {
     }
     const double a = 3;
     const double b = kCloseSize - 3;
-    for (const auto& [y0, y1] : {std::pair{a, b}, std::pair{b, a}}) {
+    for (const std::pair<double, double>& ends : {std::pair{a, b}, std::pair{b, a}}) {
+      const double y0 = ends.first;
+      const double y1 = ends.second;
       canvas.Fill([=](double x,
                       double y) { return SegmentDistance(x, y, left + a, y0, left + b, y1, 0.65); },
                   Solid(look.cross, look.crossAlpha));

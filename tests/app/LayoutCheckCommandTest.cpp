@@ -1,0 +1,343 @@
+// `tarvelo --check-layout`: its command line, its JSON and findings on documents written to a
+// temporary folder, and the built program's exit statuses.
+
+#include "app/LayoutCheckCommand.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include "LabNetwork.h"
+#include "ScopedEnvironment.h"
+#include "TemporaryDirectory.h"
+#include "app/SkinDeployment.h"
+
+extern char** environ;
+
+namespace {
+
+using Action = LayoutCheckCommandLine::Action;
+
+// ---------------------------------------------------------------------------------------------
+// Command line
+
+TEST(LayoutCheckCommandLineTest, OptionsInAnyOrderAndUsageErrors) {
+  struct Case {
+    std::vector<std::string> arguments;
+    Action action;
+    LayoutCheckOptions options;  // for Action::Check
+    const char* errorMentions;   // for Action::Error: a word the message must contain
+  };
+  const Case cases[] = {
+      {{"--check-layout", "a.xml"}, Action::Check, {"a.xml", 201, "Standard"}, ""},
+      {{"--check-layout", "a.xml", "--dialog", "5", "--variant", "Wide"},
+       Action::Check, {"a.xml", 5, "Wide"}, ""},
+      {{"--variant", "Wide", "--dialog", "7", "--check-layout", "a.xml"},
+       Action::Check, {"a.xml", 7, "Wide"}, ""},
+      {{"--check-layout=a.xml", "--dialog=5", "--variant=Wide"},
+       Action::Check, {"a.xml", 5, "Wide"}, ""},
+      {{"--check-layout", "a.xml", "--dialog", "-3"}, Action::Check, {"a.xml", -3, "Standard"}, ""},
+      {{"--check-layout", "a.xml", "--dialog", "2147483647"},
+       Action::Check, {"a.xml", 2147483647, "Standard"}, ""},
+      {{"--check-layout", "a.xml", "--help"}, Action::Help, {}, ""},
+      {{"--check-layout", "a.xml", "-h"}, Action::Help, {}, ""},
+      // The usage error of the mode points the user at exactly this command line.
+      {{"--check-layout", "--help"}, Action::Help, {}, ""},
+      {{}, Action::Error, {}, "--check-layout"},
+      {{"--dialog", "5"}, Action::Error, {}, "--check-layout"},
+      {{"--check-layout"}, Action::Error, {}, "--check-layout"},
+      {{"--check-layout="}, Action::Error, {}, "--check-layout"},
+      {{"--check-layout", "--dialog", "5"}, Action::Error, {}, "--check-layout"},
+      {{"--check-layout", "a.xml", "--dialog"}, Action::Error, {}, "--dialog"},
+      {{"--check-layout", "a.xml", "--variant"}, Action::Error, {}, "--variant"},
+      {{"--check-layout", "a.xml", "--dialog", "x"}, Action::Error, {}, "\"x\""},
+      {{"--check-layout", "a.xml", "--dialog", "12px"}, Action::Error, {}, "\"12px\""},
+      {{"--check-layout", "a.xml", "--dialog="}, Action::Error, {}, "--dialog"},
+      {{"--check-layout", "a.xml", "--dialog", "2147483648"}, Action::Error, {}, "2147483648"},
+      {{"--check-layout", "a.xml", "--dialog", "-2147483649"}, Action::Error, {}, "-2147483649"},
+      {{"--check-layout", "a.xml", "--verbose"}, Action::Error, {}, "--verbose"},
+      {{"--check-layout", "a.xml", "b.xml"}, Action::Error, {}, "b.xml"},
+      {{"--check-layout", "a.xml", "--check-layout", "b.xml"}, Action::Error, {}, "twice"},
+      {{"--check-layout", "a.xml", "--dialog", "1", "--dialog=2"}, Action::Error, {}, "twice"},
+      {{"--check-layout", "a.xml", "--variant", "A", "--variant", "B"}, Action::Error, {}, "twice"},
+  };
+  for (const Case& test : cases) {
+    std::string trace;
+    for (const std::string& argument : test.arguments) {
+      trace += argument + " ";
+    }
+    SCOPED_TRACE(trace);
+    const LayoutCheckCommandLine result = ParseLayoutCheckCommandLine(test.arguments);
+    EXPECT_EQ(result.action, test.action) << result.error;
+    if (test.action == Action::Check) {
+      EXPECT_EQ(result.options, test.options);
+    } else if (test.action == Action::Error) {
+      EXPECT_NE(result.error.find(test.errorMentions), std::string::npos) << result.error;
+      EXPECT_EQ(result.error.find('\n'), std::string::npos) << result.error;
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// The mode on documents
+
+QByteArray DocumentBytes(int resource) {
+  QFile file(QStringLiteral(":/skin/XML/%1").arg(resource));
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Replaces the first `from` inside the CtrlInfo element of `ctrlId`.
+QByteArray EditControl(QByteArray document, int ctrlId, const QByteArray& from, const QByteArray& to) {
+  const qsizetype element = document.indexOf("CtrlID=\"" + QByteArray::number(ctrlId) + "\"");
+  const qsizetype end = document.indexOf("/>", element);
+  const qsizetype at = document.indexOf(from, element);
+  EXPECT_TRUE(element >= 0 && at >= 0 && at < end) << from.toStdString() << " in " << ctrlId;
+  return at >= 0 ? document.replace(at, from.size(), to) : document;
+}
+
+std::string ReadAll(std::FILE* file) {
+  std::rewind(file);
+  std::string text;
+  char buffer[4096];
+  while (const std::size_t count = std::fread(buffer, 1, sizeof buffer, file)) {
+    text.append(buffer, count);
+  }
+  return text;
+}
+
+struct CheckResult {
+  int status;
+  std::string out;
+  std::string err;
+  QJsonObject json;
+};
+
+class LayoutCheckCommandTest : public ::testing::Test {
+ protected:
+  std::string Write(const std::string& name, const QByteArray& content) const {
+    const std::string path = folder_.File(name);
+    QFile file(QString::fromStdString(path));
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(content);
+    return path;
+  }
+
+  static CheckResult Check(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), "--check-layout");
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    CheckResult result;
+    result.status = RunLayoutCheckCommand(arguments, out, err);
+    result.out = ReadAll(out);
+    result.err = ReadAll(err);
+    std::fclose(out);
+    std::fclose(err);
+    QJsonParseError error;
+    result.json = QJsonDocument::fromJson(QByteArray::fromStdString(result.out), &error).object();
+    EXPECT_EQ(error.error, QJsonParseError::NoError) << result.out;
+    return result;
+  }
+
+  testsupport::TemporaryDirectory folder_;
+  testsupport::ScopedEnvironment dataHome_{"XDG_DATA_HOME", folder_.File("data")};
+  testsupport::ScopedEnvironment locale_{"LC_ALL", "en_US.UTF-8"};
+};
+
+TEST_F(LayoutCheckCommandTest, ShippedEnglishDocumentPrintsItsRecords) {
+  const CheckResult result = Check({Write("layout.xml", DocumentBytes(150))});
+  EXPECT_EQ(result.status, 0) << result.err;
+
+  const QJsonObject dialog = result.json["dialog"].toObject();
+  EXPECT_EQ(dialog["id"].toInt(), 201);
+  EXPECT_EQ(dialog["text"].toString(), "Tarvelo");
+  EXPECT_EQ(dialog["bgColor"].toInteger(), 16777215);
+  EXPECT_EQ(dialog["rect"].toArray(), (QJsonArray{0, 0, 328, 245}));
+  EXPECT_EQ(dialog["bgPath"].toString(),
+            QString::fromStdString(folder_.File("data/ORVAKSearchTools/Picture/"
+                                                "SearchDevice_BlackGround.png")));
+
+  const QJsonArray controls = result.json["controls"].toArray();
+  ASSERT_EQ(controls.size(), 9);
+  for (int index = 0; index < 9; ++index) {
+    const QJsonObject control = controls[index].toObject();
+    EXPECT_EQ(control["id"].toInt(), 2101 + index);
+    EXPECT_EQ(control["bgColor"].toInteger(), 16777215);
+    EXPECT_EQ(control["style"].toInteger(), control["id"].toInt() == 2105 ? 1342177281 : 1342177280);
+  }
+  EXPECT_EQ(controls[0].toObject()["rect"].toArray(), (QJsonArray{7, 7, 23, 23}));
+  EXPECT_EQ(controls[5].toObject()["text"].toString(),
+            QString::fromUtf8("Searching new devices,please wait\u2026"));
+  EXPECT_EQ(controls[6].toObject()["textOffset"].toArray(), (QJsonArray{0, 6}));
+
+  const QJsonObject strings = result.json["strings"].toObject();
+  EXPECT_EQ(strings.size(), 7);
+  EXPECT_EQ(strings["SEARCH_DEVICE_LIST_ITEM_TYPE"].toString(), "Devcie Type");
+  EXPECT_EQ(strings["SEARCH_DEVICE_LIST_HEADER_FONT_COLOR"].toString(), "244,245,247");
+}
+
+TEST_F(LayoutCheckCommandTest, MissingAttributeFailsAndNamesElementAndAttribute) {
+  const QByteArray document =
+      EditControl(DocumentBytes(150), 2107, " CtrlFontSize=\"12\"", QByteArray());
+  const CheckResult result = Check({Write("layout.xml", document)});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_NE(result.err.find("CtrlInfo"), std::string::npos) << result.err;
+  EXPECT_NE(result.err.find("CtrlFontSize"), std::string::npos) << result.err;
+  // What was read before the faulty element is still shown.
+  const QJsonArray controls = result.json["controls"].toArray();
+  ASSERT_EQ(controls.size(), 6);
+  EXPECT_EQ(controls.last().toObject()["id"].toInt(), 2106);
+}
+
+TEST_F(LayoutCheckCommandTest, WhatIsNotFoundGivesEmptyRecordsAndSuccess) {
+  struct Case {
+    const char* scenario;
+    std::optional<QByteArray> content;  // none: no such file
+    std::vector<std::string> options;
+    int dialogId;
+    int controls;
+    int strings;
+  };
+  const Case cases[] = {
+      {"a missing file", std::nullopt, {}, 0, 0, 0},
+      {"a file that is not XML", QByteArray("this is not <XML"), {}, 0, 0, 0},
+      {"an empty file", QByteArray(), {}, 0, 0, 0},
+      {"a dialog the document lacks", DocumentBytes(150), {"--dialog", "202"}, 0, 0, 0},
+      // A variant the dialog lacks still gives its identifier and strings, but no controls.
+      {"a variant the dialog lacks", DocumentBytes(150), {"--variant", "Wide"}, 201, 0, 7},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.scenario);
+    std::vector<std::string> arguments = {
+        test.content ? Write("layout.xml", *test.content) : folder_.File("missing.xml")};
+    arguments.insert(arguments.end(), test.options.begin(), test.options.end());
+    const CheckResult result = Check(arguments);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.json["dialog"].toObject()["id"].toInt(), test.dialogId);
+    EXPECT_EQ(result.json["controls"].toArray().size(), test.controls);
+    EXPECT_EQ(result.json["strings"].toObject().size(), test.strings);
+    // The author is told why nothing was found.
+    EXPECT_FALSE(result.err.empty());
+  }
+}
+
+TEST_F(LayoutCheckCommandTest, FindingsNameUnknownClassesMissingImagesAndFailedFonts) {
+  ASSERT_TRUE(DeploySkinFiles());
+  QByteArray document = DocumentBytes(150);
+  document = EditControl(document, 2101, "logo.png", "missing.png");
+  document = EditControl(document, 2103, "\"StandardButton\"", "\"standardbutton\"");
+  document = EditControl(document, 2104, "\"Tahoma\"", "\"NoSuchFontFamily\"");
+  const CheckResult result = Check({Write("layout.xml", document)});
+  EXPECT_EQ(result.status, 0);
+
+  std::vector<std::string> lines;
+  for (std::size_t start = 0, end; (end = result.err.find('\n', start)) != std::string::npos;
+       start = end + 1) {
+    lines.push_back(result.err.substr(start, end - start));
+  }
+  ASSERT_EQ(lines.size(), 3u) << result.err;
+  const std::pair<const char*, const char*> expected[] = {
+      {"control 2101", "missing.png"},
+      {"control 2103", "standardbutton"},
+      {"control 2104", "NoSuchFontFamily"},
+  };
+  for (std::size_t index = 0; index < lines.size(); ++index) {
+    EXPECT_NE(lines[index].find(expected[index].first), std::string::npos) << lines[index];
+    EXPECT_NE(lines[index].find(expected[index].second), std::string::npos) << lines[index];
+  }
+}
+
+TEST_F(LayoutCheckCommandTest, ShippedDocumentsGiveNoFindingsOnceTheSkinIsDeployed) {
+  ASSERT_TRUE(DeploySkinFiles());
+  for (const int resource : {149, 150, 151}) {
+    const CheckResult result = Check({Write("layout.xml", DocumentBytes(resource))});
+    EXPECT_EQ(result.status, 0) << resource;
+    EXPECT_EQ(result.err, "") << resource;
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// The built program
+
+// Runs the built tarvelo with standard output and error in files; returns its exit status.
+int RunTarvelo(const std::vector<std::string>& arguments, const std::string& out,
+               const std::string& err) {
+  // Any command line without --check-layout would start a network search, which this test must
+  // never do outside the network lab.
+  if (arguments.empty() || arguments[0].rfind("--check-layout", 0) != 0) {
+    ADD_FAILURE() << "only --check-layout runs outside the network lab";
+    return -1;
+  }
+  std::vector<std::string> argv = {testsupport::BuiltProgram("tarvelo")};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  std::vector<char*> pointers;
+  for (std::string& argument : argv) {
+    pointers.push_back(argument.data());
+  }
+  pointers.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  pid_t pid = 0;
+  const int spawned = posix_spawn(&pid, pointers[0], &actions, nullptr, pointers.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) {
+    ADD_FAILURE() << "cannot start " << argv[0];
+    return -1;
+  }
+  int status = 0;
+  if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) {
+    ADD_FAILURE() << argv[0] << " did not exit normally";
+    return -1;
+  }
+  return WEXITSTATUS(status);
+}
+
+TEST_F(LayoutCheckCommandTest, BuiltProgramExitsWithTheDocumentedStatuses) {
+  const std::string english = Write("english.xml", DocumentBytes(150));
+  const std::string broken =
+      Write("broken.xml", EditControl(DocumentBytes(150), 2105, " CtrlShow=\"5\"", QByteArray()));
+  struct Case {
+    std::vector<std::string> arguments;
+    int status;
+    bool json;
+  };
+  const Case cases[] = {
+      {{"--check-layout", english}, 0, true},
+      {{"--check-layout=" + english, "--dialog=201"}, 0, true},
+      {{"--check-layout", broken}, 1, true},
+      {{"--check-layout"}, 2, false},
+      {{"--check-layout", english, "--dialog", "x"}, 2, false},
+  };
+  const std::string out = folder_.File("out.txt");
+  const std::string err = folder_.File("err.txt");
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.arguments.back());
+    EXPECT_EQ(RunTarvelo(test.arguments, out, err), test.status) << testsupport::ReadFile(err);
+    const std::string output = testsupport::ReadFile(out);
+    if (test.json) {
+      QJsonParseError error;
+      const QJsonDocument json = QJsonDocument::fromJson(QByteArray::fromStdString(output), &error);
+      EXPECT_EQ(error.error, QJsonParseError::NoError) << output;
+      EXPECT_EQ(json["dialog"]["id"].toInt(), 201);
+    } else {
+      EXPECT_EQ(output, "");
+      EXPECT_EQ(testsupport::ReadFile(err).rfind("tarvelo: ", 0), 0u) << testsupport::ReadFile(err);
+    }
+  }
+}
+
+}  // namespace

@@ -1,0 +1,365 @@
+// Deployment of the skin into a temporary working folder: which files appear where, with which
+// bytes, which layout document each system language gets, and how a folder or file in the way
+// stops the start.
+
+#include "app/SkinDeployment.h"
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include <QByteArray>
+#include <QFile>
+#include <QImage>
+
+#include "ScopedEnvironment.h"
+#include "ScopedPermissionChecks.h"
+#include "TemporaryDirectory.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testsupport::ScopedEnvironment;
+
+// A deployed file, where the store and the controls look for it, and its resource.
+struct SkinFile {
+  const char* path;
+  const char* type;
+  int id;
+};
+constexpr char kLayout[] = "ORVAKSearchTools/WndLayoutInfo.xml";
+// The layout file as an English system gets it.
+constexpr SkinFile kLayoutFile = {kLayout, "XML", 150};
+constexpr SkinFile kImageFiles[] = {
+    {"ORVAKSearchTools/Picture/SearchDevice_BlackGround.bmp", "BMP", 158},
+    {"ORVAKSearchTools/Picture/SearchDevice_BlackGround.png", "PNG", 146},
+    {"ORVAKSearchTools/Picture/Brush.png", "PNG", 139},
+    {"ORVAKSearchTools/Picture/logo.png", "PNG", 144},
+    {"ORVAKSearchTools/Picture/headerbackground.png", "PNG", 147},
+    {"ORVAKSearchTools/Picture/headerclip.png", "PNG", 148},
+    {"ORVAKSearchTools/Picture/close.png", "PNG", 141},
+    {"ORVAKSearchTools/Picture/ButtonMax.png", "PNG", 140},
+};
+
+QByteArray ResourceBytes(int id, const char* type) {
+  QFile resource(QStringLiteral(":/skin/%1/%2").arg(QLatin1String(type)).arg(id));
+  return resource.open(QIODevice::ReadOnly) ? resource.readAll() : QByteArray();
+}
+
+// Compares whole files without printing a quarter megabyte of bitmap on a mismatch.
+::testing::AssertionResult HasBytes(const std::string& path, const QByteArray& expected) {
+  if (expected.isEmpty()) {
+    return ::testing::AssertionFailure() << "the expected resource is empty or missing";
+  }
+  const std::string actual = testsupport::ReadFile(path);
+  if (!fs::is_regular_file(path)) {
+    return ::testing::AssertionFailure() << path << " is not a file";
+  }
+  if (actual != expected.toStdString()) {
+    return ::testing::AssertionFailure()
+           << path << " has " << actual.size() << " bytes, not the " << expected.size()
+           << " bytes of its resource";
+  }
+  return ::testing::AssertionSuccess();
+}
+
+void WriteText(const fs::path& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+
+std::set<std::string> Entries(const fs::path& folder) {
+  std::set<std::string> names;
+  for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+    names.insert(entry.path().filename().string());
+  }
+  return names;
+}
+
+// The three locale variables that decide the system language; an absent value unsets one.
+struct Locale {
+  std::optional<std::string> all;
+  std::optional<std::string> messages;
+  std::optional<std::string> lang;
+};
+
+class ScopedLocale {
+ public:
+  explicit ScopedLocale(const Locale& locale)
+      : all_("LC_ALL", locale.all), messages_("LC_MESSAGES", locale.messages),
+        lang_("LANG", locale.lang) {}
+
+ private:
+  ScopedEnvironment all_;
+  ScopedEnvironment messages_;
+  ScopedEnvironment lang_;
+};
+
+// A fresh working base folder and an English system for every test.
+class SkinDeploymentTest : public ::testing::Test {
+ protected:
+  std::string Path(const std::string& relative) const { return base_.File(relative); }
+
+  testsupport::TemporaryDirectory base_;
+  ScopedEnvironment dataHome_{"XDG_DATA_HOME", base_.Path()};
+  ScopedLocale locale_{{"en_US.UTF-8", std::nullopt, std::nullopt}};
+};
+
+TEST_F(SkinDeploymentTest, WritesTheNineFilesWithTheBytesOfTheirResources) {
+  ASSERT_TRUE(DeploySkinFiles());
+
+  EXPECT_TRUE(HasBytes(Path(kLayout), ResourceBytes(150, "XML")));
+  for (const SkinFile& image : kImageFiles) {
+    EXPECT_TRUE(HasBytes(Path(image.path), ResourceBytes(image.id, image.type)));
+  }
+  // Nothing else is left in the working folder.
+  EXPECT_EQ(Entries(base_.Path()), std::set<std::string>{"ORVAKSearchTools"});
+  EXPECT_EQ(Entries(Path("ORVAKSearchTools")),
+            (std::set<std::string>{"Picture", "WndLayoutInfo.xml"}));
+  EXPECT_EQ(Entries(Path("ORVAKSearchTools/Picture")).size(), std::size(kImageFiles));
+}
+
+TEST_F(SkinDeploymentTest, TheLocaleChoosesTheLayoutDocument) {
+  struct Case {
+    const char* scenario;
+    Locale locale;
+    int resource;
+  };
+  const std::optional<std::string> unset;
+  const Case cases[] = {
+      {"English", {"en_US.UTF-8", unset, unset}, 150},
+      {"British English", {"en_GB.UTF-8", unset, unset}, 150},
+      {"Spanish (Peru) is not in the language table", {"es_PE.UTF-8", unset, unset}, 150},
+      {"French (Monaco) is not in the language table", {"fr_MC.UTF-8", unset, unset}, 150},
+      {"Swedish has no layout of its own", {"sv_SE.UTF-8", unset, unset}, 150},
+      {"the C locale", {"C", unset, unset}, 150},
+      {"no locale variable at all", {unset, unset, unset}, 150},
+      {"Chinese (Taiwan)", {"zh_TW.UTF-8", unset, unset}, 151},
+      {"Chinese (PRC)", {"zh_CN.UTF-8", unset, unset}, 149},
+      {"Chinese (Hong Kong)", {"zh_HK.UTF-8", unset, unset}, 149},
+      {"Japanese", {"ja_JP.UTF-8", unset, unset}, 149},
+      {"German", {"de_DE.UTF-8", unset, unset}, 149},
+      {"French", {"fr_FR.UTF-8", unset, unset}, 149},
+      {"Spanish (Spain)", {"es_ES.UTF-8", unset, unset}, 149},
+      {"Korean", {"ko_KR.UTF-8", unset, unset}, 149},
+      {"Russian", {"ru_RU.UTF-8", unset, unset}, 149},
+      {"Danish", {"da_DK.UTF-8", unset, unset}, 149},
+      {"LC_MESSAGES when LC_ALL is unset", {unset, "zh_TW.UTF-8", "en_US.UTF-8"}, 151},
+      {"LC_ALL before LC_MESSAGES", {"en_US.UTF-8", "zh_TW.UTF-8", "ja_JP.UTF-8"}, 150},
+      {"empty variables count as unset", {"", "", "ja_JP.UTF-8"}, 149},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.scenario);
+    const testsupport::TemporaryDirectory base;
+    const ScopedEnvironment dataHome("XDG_DATA_HOME", base.Path());
+    const ScopedLocale locale(test.locale);
+    ASSERT_TRUE(DeploySkinFiles());
+    EXPECT_TRUE(HasBytes(base.File(kLayout), ResourceBytes(test.resource, "XML")));
+  }
+}
+
+TEST(LanguageCodeTest, OnlyTheListedIdentifiersLeaveEnglish) {
+  struct Code {
+    int code;
+    std::vector<std::uint16_t> ids;
+  };
+  const Code codes[] = {
+      {1, {0, 1033, 2057, 3081, 10250, 6156, 21514, 1053, 1044, 65535}},
+      {2, {2052, 3076, 4100, 5124}},
+      {3, {1028}},
+      {4, {1041}},
+      {5, {1031, 2055, 3079, 4103, 5127}},
+      {6, {1036, 2060, 3084, 4108, 5132}},
+      {7, {1049}},
+      {8, {1042, 2066}},
+      {9, {1046, 2070}},
+      {10, {1034, 2058, 3082, 4106, 5130, 6154, 7178, 8202, 9226, 11274, 12298, 13322, 14346,
+            15370, 16394, 17418, 18442, 19466, 20490}},
+      {11, {1040, 2064}},
+      {12, {1043, 2067}},
+      {13, {1045}},
+      {14, {1030}},
+  };
+  for (const Code& entry : codes) {
+    for (const std::uint16_t id : entry.ids) {
+      EXPECT_EQ(LanguageCodeFromLangId(id), entry.code) << "language identifier " << id;
+    }
+    const int expected = entry.code == 1 ? 150 : entry.code == 3 ? 151 : 149;
+    EXPECT_EQ(LayoutResourceForLanguage(entry.code), expected) << "language code " << entry.code;
+  }
+}
+
+TEST_F(SkinDeploymentTest, EveryStartOverwritesWhatTheUserChanged) {
+  {
+    // The simplified Chinese document is longer than the English one, so a later English start
+    // shows whether the file is truncated before it is written.
+    const ScopedLocale german({"de_DE.UTF-8", std::nullopt, std::nullopt});
+    ASSERT_TRUE(DeploySkinFiles());
+  }
+  ASSERT_GT(ResourceBytes(149, "XML").size(), ResourceBytes(150, "XML").size());
+  std::ofstream(Path(kLayout), std::ios::binary | std::ios::app) << "<!-- edited by the user -->";
+  WriteText(Path("ORVAKSearchTools/Picture/Brush.png"), "x");
+  fs::remove(Path("ORVAKSearchTools/Picture/logo.png"));
+
+  ASSERT_TRUE(DeploySkinFiles());
+  EXPECT_TRUE(HasBytes(Path(kLayout), ResourceBytes(150, "XML")));
+  for (const SkinFile& image : kImageFiles) {
+    EXPECT_TRUE(HasBytes(Path(image.path), ResourceBytes(image.id, image.type)));
+  }
+}
+
+// Gives the owner back every right below `folder`, so that a non-root run can remove it.
+void MakeWritable(const fs::path& folder) {
+  std::error_code ignored;
+  for (auto it = fs::recursive_directory_iterator(folder, ignored);
+       it != fs::recursive_directory_iterator(); it.increment(ignored)) {
+    fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+  }
+}
+
+TEST_F(SkinDeploymentTest, SomethingInTheWayFailsTheStartAndKeepsWhatWasWritten) {
+  const std::string userText = "left by the user";
+  const SkinFile& brush = kImageFiles[2];
+  struct Case {
+    const char* scenario;
+    bool needsPermissionChecks;
+    std::function<void(const fs::path& base)> prepare;
+    // Files written before the failure, with their resource's bytes.
+    std::vector<SkinFile> written;
+    // Paths that still hold the user's text.
+    std::vector<std::string> kept;
+    bool pictureFolder;  // whether the picture folder exists afterwards
+  };
+  const Case cases[] = {
+      {"the tool folder exists as a file", false,
+       [&](const fs::path& base) { WriteText(base / "ORVAKSearchTools", userText); },
+       {},
+       {"ORVAKSearchTools"},
+       false},
+      {"the picture folder exists as a file", false,
+       [&](const fs::path& base) {
+         fs::create_directory(base / "ORVAKSearchTools");
+         WriteText(base / "ORVAKSearchTools/Picture", userText);
+       },
+       {},
+       {"ORVAKSearchTools/Picture"},
+       false},
+      {"the tool folder is read-only", true,
+       [&](const fs::path& base) {
+         fs::create_directory(base / "ORVAKSearchTools");
+         fs::permissions(base / "ORVAKSearchTools", fs::perms(0555));
+       },
+       {},
+       {},
+       false},
+      {"the layout file is read-only", true,
+       [&](const fs::path& base) {
+         fs::create_directory(base / "ORVAKSearchTools");
+         WriteText(base / kLayoutFile.path, userText);
+         fs::permissions(base / kLayoutFile.path, fs::perms(0444));
+       },
+       {},
+       {kLayoutFile.path},
+       true},
+      {"the third image is read-only", true,
+       [&](const fs::path& base) {
+         fs::create_directories(base / "ORVAKSearchTools/Picture");
+         WriteText(base / brush.path, userText);
+         fs::permissions(base / brush.path, fs::perms(0444));
+       },
+       {kLayoutFile, kImageFiles[0], kImageFiles[1]},
+       {brush.path},
+       true},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.scenario);
+    const testsupport::TemporaryDirectory base;
+    const ScopedEnvironment dataHome("XDG_DATA_HOME", base.Path());
+    test.prepare(base.Path());
+    bool deployed = true;
+    {
+      const testsupport::ScopedPermissionChecks permissions;
+      if (test.needsPermissionChecks && !permissions.Enforced()) {
+        ADD_FAILURE() << "file permissions cannot be enforced on this thread";
+        continue;
+      }
+      deployed = DeploySkinFiles();
+    }
+    MakeWritable(base.Path());
+    EXPECT_FALSE(deployed);
+    EXPECT_EQ(fs::is_directory(base.File("ORVAKSearchTools/Picture")), test.pictureFolder);
+    for (const std::string& path : test.kept) {
+      EXPECT_EQ(testsupport::ReadFile(base.File(path)), userText) << path;
+    }
+    std::set<std::string> present(test.kept.begin(), test.kept.end());
+    for (const SkinFile& file : test.written) {
+      EXPECT_TRUE(HasBytes(base.File(file.path), ResourceBytes(file.id, file.type)));
+      present.insert(file.path);
+    }
+    // Nothing after the failure was written.
+    for (const SkinFile& file : kImageFiles) {
+      EXPECT_EQ(fs::exists(base.File(file.path)), present.count(file.path) == 1) << file.path;
+    }
+    EXPECT_EQ(fs::exists(base.File(kLayoutFile.path)), present.count(kLayoutFile.path) == 1);
+  }
+}
+
+TEST_F(SkinDeploymentTest, WriteResourceToFileCreatesNothingForAnUnknownResource) {
+  struct Case {
+    int id;
+    const char* type;
+    bool exists;
+  };
+  const Case cases[] = {
+      {150, "XML", true},   {140, "PNG", true},  {999, "PNG", false},
+      {158, "PNG", false},  // a BMP identifier asked for as PNG
+      {150, "xml", false},  // type names are case-sensitive
+      {0, "", false},
+  };
+  for (const Case& test : cases) {
+    const std::string path = Path("resource-" + std::string(test.type) + std::to_string(test.id));
+    SCOPED_TRACE(path);
+    EXPECT_EQ(WriteResourceToFile(test.id, QString::fromLatin1(test.type), QString::fromStdString(path)),
+              test.exists);
+    EXPECT_EQ(fs::exists(path), test.exists);
+  }
+  // A folder that does not exist is not created for the file.
+  EXPECT_FALSE(WriteResourceToFile(150, "XML", QString::fromStdString(Path("missing/layout.xml"))));
+  EXPECT_FALSE(fs::exists(Path("missing")));
+}
+
+TEST(SkinImagesTest, ImagesHaveTheSizesAndFormatsTheWindowExpects) {
+  struct Image {
+    const char* type;
+    int id;
+    int width;
+    int height;
+  };
+  const Image images[] = {
+      {"BMP", 158, 328, 245}, {"PNG", 146, 328, 245}, {"PNG", 139, 224, 14},
+      {"PNG", 144, 16, 16},   {"PNG", 147, 249, 17},  {"PNG", 148, 1, 12},
+      {"PNG", 141, 44, 11},   {"PNG", 140, 316, 23},
+  };
+  for (const Image& expected : images) {
+    SCOPED_TRACE(std::string(expected.type) + " " + std::to_string(expected.id));
+    const QByteArray bytes = ResourceBytes(expected.id, expected.type);
+    // Decoding with the format of the resource type proves the bytes are of that format.
+    const QImage image = QImage::fromData(bytes, expected.type);
+    ASSERT_FALSE(image.isNull());
+    EXPECT_EQ(image.width(), expected.width);
+    EXPECT_EQ(image.height(), expected.height);
+  }
+  // The window-shape bitmap is a complete file with a 24-bit pixel format: "BM", then the bit
+  // count at offset 28 of the file header and the information header.
+  const QByteArray bmp = ResourceBytes(158, "BMP");
+  ASSERT_GT(bmp.size(), 30);
+  EXPECT_EQ(bmp.left(2), "BM");
+  EXPECT_EQ(static_cast<unsigned char>(bmp[28]) | static_cast<unsigned char>(bmp[29]) << 8, 24);
+}
+
+}  // namespace
