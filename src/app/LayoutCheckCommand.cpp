@@ -180,12 +180,15 @@ LayoutCheckCommandLine ParseLayoutCheckCommandLine(const std::vector<std::string
   bool haveFile = false;
   bool haveDialog = false;
   bool haveVariant = false;
-  for (std::size_t index = 0; index < arguments.size(); ++index) {
-    const std::string& argument = arguments[index];
+  // Help wins wherever it stands, also where a value was expected: "--check-layout --help".
+  for (const std::string& argument : arguments) {
     if (argument == "--help" || argument == "-h") {
       result.action = LayoutCheckCommandLine::Action::Help;
       return result;
     }
+  }
+  for (std::size_t index = 0; index < arguments.size(); ++index) {
+    const std::string& argument = arguments[index];
     std::string name = argument;
     std::string value;
     bool hasValue = false;

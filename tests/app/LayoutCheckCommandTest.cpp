@@ -26,6 +26,11 @@
 
 extern char** environ;
 
+inline void PrintTo(LayoutCheckCommandLine::Action action, std::ostream* out) {
+  constexpr const char* kNames[] = {"Check", "Help", "Error"};
+  *out << kNames[static_cast<int>(action)];
+}
+
 namespace {
 
 using Action = LayoutCheckCommandLine::Action;
@@ -43,14 +48,22 @@ TEST(LayoutCheckCommandLineTest, OptionsInAnyOrderAndUsageErrors) {
   const Case cases[] = {
       {{"--check-layout", "a.xml"}, Action::Check, {"a.xml", 201, "Standard"}, ""},
       {{"--check-layout", "a.xml", "--dialog", "5", "--variant", "Wide"},
-       Action::Check, {"a.xml", 5, "Wide"}, ""},
+       Action::Check,
+       {"a.xml", 5, "Wide"},
+       ""},
       {{"--variant", "Wide", "--dialog", "7", "--check-layout", "a.xml"},
-       Action::Check, {"a.xml", 7, "Wide"}, ""},
+       Action::Check,
+       {"a.xml", 7, "Wide"},
+       ""},
       {{"--check-layout=a.xml", "--dialog=5", "--variant=Wide"},
-       Action::Check, {"a.xml", 5, "Wide"}, ""},
+       Action::Check,
+       {"a.xml", 5, "Wide"},
+       ""},
       {{"--check-layout", "a.xml", "--dialog", "-3"}, Action::Check, {"a.xml", -3, "Standard"}, ""},
       {{"--check-layout", "a.xml", "--dialog", "2147483647"},
-       Action::Check, {"a.xml", 2147483647, "Standard"}, ""},
+       Action::Check,
+       {"a.xml", 2147483647, "Standard"},
+       ""},
       {{"--check-layout", "a.xml", "--help"}, Action::Help, {}, ""},
       {{"--check-layout", "a.xml", "-h"}, Action::Help, {}, ""},
       // The usage error of the mode points the user at exactly this command line.
@@ -99,7 +112,8 @@ QByteArray DocumentBytes(int resource) {
 }
 
 // Replaces the first `from` inside the CtrlInfo element of `ctrlId`.
-QByteArray EditControl(QByteArray document, int ctrlId, const QByteArray& from, const QByteArray& to) {
+QByteArray EditControl(QByteArray document, int ctrlId, const QByteArray& from,
+                       const QByteArray& to) {
   const qsizetype element = document.indexOf("CtrlID=\"" + QByteArray::number(ctrlId) + "\"");
   const qsizetype end = document.indexOf("/>", element);
   const qsizetype at = document.indexOf(from, element);
@@ -174,7 +188,8 @@ TEST_F(LayoutCheckCommandTest, ShippedEnglishDocumentPrintsItsRecords) {
     const QJsonObject control = controls[index].toObject();
     EXPECT_EQ(control["id"].toInt(), 2101 + index);
     EXPECT_EQ(control["bgColor"].toInteger(), 16777215);
-    EXPECT_EQ(control["style"].toInteger(), control["id"].toInt() == 2105 ? 1342177281 : 1342177280);
+    EXPECT_EQ(control["style"].toInteger(),
+              control["id"].toInt() == 2105 ? 1342177281 : 1342177280);
   }
   EXPECT_EQ(controls[0].toObject()["rect"].toArray(), (QJsonArray{7, 7, 23, 23}));
   EXPECT_EQ(controls[5].toObject()["text"].toString(),
@@ -219,8 +234,8 @@ TEST_F(LayoutCheckCommandTest, WhatIsNotFoundGivesEmptyRecordsAndSuccess) {
   };
   for (const Case& test : cases) {
     SCOPED_TRACE(test.scenario);
-    std::vector<std::string> arguments = {
-        test.content ? Write("layout.xml", *test.content) : folder_.File("missing.xml")};
+    std::vector<std::string> arguments = {test.content ? Write("layout.xml", *test.content)
+                                                       : folder_.File("missing.xml")};
     arguments.insert(arguments.end(), test.options.begin(), test.options.end());
     const CheckResult result = Check(arguments);
     EXPECT_EQ(result.status, 0) << result.err;

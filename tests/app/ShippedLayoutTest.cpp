@@ -20,7 +20,9 @@
 #include "layout/BasicLayoutFrame.h"
 
 QT_BEGIN_NAMESPACE
-inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QString& text, std::ostream* out) {
+  *out << '"' << text.toStdString() << '"';
+}
 QT_END_NAMESPACE
 
 namespace {
@@ -51,26 +53,28 @@ struct Control {
   int fontSize;
   const char* englishDescription;
 };
+// clang-format off
 const Control kControls[] = {
-    {2101, "ShowImageCtrl", {7, 7, 23, 23}, "logo.png", 1, 4, 0, 0, kWhite, kWhiteRef, nullptr, 12,
-     "LOG Image Show"},
-    {2102, "ShowTextCtrl", {30, 4, 300, 29}, "", 1, 4, 0, 0, kLight, kLightRef, "Tahoma", 21,
-     "Dialog Title"},
-    {2103, "StandardButton", {300, 10, 311, 21}, "close.png", 4, 4, 0, 0, kLight, kLightRef, nullptr,
-     12, "Close Button"},
-    {2104, "ShowTextImageCtrl", {15, 32, 215, 47}, "", 1, 4, 13, 2, kLight, kLightRef, nullptr, 12,
-     "Device List Title"},
-    {2105, "StandardListCtrl", {10, 50, 318, 191}, "", 1, 1, 0, 0, kDark, kDarkRef, "Tahoma", 13,
-     "Device List Show"},
-    {2106, "ShowTextImageCtrl", {10, 194, 0, 209}, "Brush.png", 1, 4, 15, 1, kLight, kLightRef,
-     nullptr, 12, ""},
-    {2107, "StandardButton", {18, 210, 97, 233}, "ButtonMax.png", 4, 4, 0, 6, kLight, kLightRef,
-     nullptr, 12, "Log In Button"},
-    {2108, "StandardButton", {127, 210, 206, 233}, "ButtonMax.png", 4, 4, 0, 6, kLight, kLightRef,
-     nullptr, 12, "Refresh Button"},
-    {2109, "StandardButton", {228, 210, 307, 233}, "ButtonMax.png", 4, 4, 0, 6, kLight, kLightRef,
-     nullptr, 12, "My Storage Button"},
+    {2101, "ShowImageCtrl", {7, 7, 23, 23}, "logo.png", 1, 4, 0, 0,
+     kWhite, kWhiteRef, nullptr, 12, "LOG Image Show"},
+    {2102, "ShowTextCtrl", {30, 4, 300, 29}, "", 1, 4, 0, 0,
+     kLight, kLightRef, "Tahoma", 21, "Dialog Title"},
+    {2103, "StandardButton", {300, 10, 311, 21}, "close.png", 4, 4, 0, 0,
+     kLight, kLightRef, nullptr, 12, "Close Button"},
+    {2104, "ShowTextImageCtrl", {15, 32, 215, 47}, "", 1, 4, 13, 2,
+     kLight, kLightRef, nullptr, 12, "Device List Title"},
+    {2105, "StandardListCtrl", {10, 50, 318, 191}, "", 1, 1, 0, 0,
+     kDark, kDarkRef, "Tahoma", 13, "Device List Show"},
+    {2106, "ShowTextImageCtrl", {10, 194, 0, 209}, "Brush.png", 1, 4, 15, 1,
+     kLight, kLightRef, nullptr, 12, ""},
+    {2107, "StandardButton", {18, 210, 97, 233}, "ButtonMax.png", 4, 4, 0, 6,
+     kLight, kLightRef, nullptr, 12, "Log In Button"},
+    {2108, "StandardButton", {127, 210, 206, 233}, "ButtonMax.png", 4, 4, 0, 6,
+     kLight, kLightRef, nullptr, 12, "Refresh Button"},
+    {2109, "StandardButton", {228, 210, 307, 233}, "ButtonMax.png", 4, 4, 0, 6,
+     kLight, kLightRef, nullptr, 12, "My Storage Button"},
 };
+// clang-format on
 
 const char* const kStringIds[] = {
     "SEARCH_DEVICE_LIST_ITEM_NAME",        "SEARCH_DEVICE_LIST_ITEM_IP",
@@ -86,11 +90,12 @@ struct Language {
   const char* font;  // DialogFont and the font of every control without a fixed one
   const char* dialogTextColor;
   std::uint32_t dialogTextColorRef;
-  int waitTextWidth;  // of 2106
-  std::array<const char*, 9> texts;          // CtrlText of 2101 to 2109
-  std::array<const char*, 7> strings;        // in the order of kStringIds
+  int waitTextWidth;                   // of 2106
+  std::array<const char*, 9> texts;    // CtrlText of 2101 to 2109
+  std::array<const char*, 7> strings;  // in the order of kStringIds
   bool englishDescriptions;
 };
+// clang-format off
 const Language kLanguages[] = {
     {"English", 150, "Tahoma", kLight, kLightRef, 280,
      {"", "Tarvelo", "", "Device List", "Device List", "Searching new devices,please wait\u2026",
@@ -99,16 +104,17 @@ const Language kLanguages[] = {
       "Searching new devices,please wait"},
      true},
     {"SimplifiedChinese", 149, "宋体", kDark, kDarkRef, 224,
-     {"", "Tarvelo", "", "设备列表", "设备列表", "正在刷新设备列表,请等待...", "登 陆", "刷 新",
-      "我的存储"},
+     {"", "Tarvelo", "", "设备列表", "设备列表", "正在刷新设备列表,请等待...",
+      "登 陆", "刷 新", "我的存储"},
      {"主机名称", "IP地址", "设备类型", "宋体", "12", kLight, "正在刷新设备列表,请等待"},
      false},
     {"TraditionalChinese", 151, "宋体", kLight, kLightRef, 280,
-     {"", "Tarvelo", "", "設備明細", "設備明細", "正在重新整理設備明細,請等待...", "登 錄",
-      "重新整理", "我的儲存"},
+     {"", "Tarvelo", "", "設備明細", "設備明細", "正在重新整理設備明細,請等待...",
+      "登 錄", "重新整理", "我的儲存"},
      {"主機名稱", "IP地址", "設備型號", "宋体", "12", kLight, "正在重新整理設備明細,請等待"},
      false},
 };
+// clang-format on
 
 void PrintTo(const Language& language, std::ostream* out) { *out << language.name; }
 
@@ -218,7 +224,8 @@ TEST_P(ShippedLayoutTest, DocumentIsUtf8WithByteOrderMarkAndCrLfLines) {
       EXPECT_TRUE(index > 0 && bytes[index - 1] == '\r') << "bare LF ending line " << line;
       ++line;
     } else if (bytes[index] == '\r') {
-      EXPECT_TRUE(index + 1 < bytes.size() && bytes[index + 1] == '\n') << "bare CR in line " << line;
+      EXPECT_TRUE(index + 1 < bytes.size() && bytes[index + 1] == '\n')
+          << "bare CR in line " << line;
     }
   }
   // Decoding drops the byte order mark; everything after it must survive the round trip.

@@ -62,9 +62,8 @@ QByteArray ResourceBytes(int id, const char* type) {
     return ::testing::AssertionFailure() << path << " is not a file";
   }
   if (actual != expected.toStdString()) {
-    return ::testing::AssertionFailure()
-           << path << " has " << actual.size() << " bytes, not the " << expected.size()
-           << " bytes of its resource";
+    return ::testing::AssertionFailure() << path << " has " << actual.size() << " bytes, not the "
+                                         << expected.size() << " bytes of its resource";
   }
   return ::testing::AssertionSuccess();
 }
@@ -91,7 +90,8 @@ struct Locale {
 class ScopedLocale {
  public:
   explicit ScopedLocale(const Locale& locale)
-      : all_("LC_ALL", locale.all), messages_("LC_MESSAGES", locale.messages),
+      : all_("LC_ALL", locale.all),
+        messages_("LC_MESSAGES", locale.messages),
         lang_("LANG", locale.lang) {}
 
  private:
@@ -178,8 +178,9 @@ TEST(LanguageCodeTest, OnlyTheListedIdentifiersLeaveEnglish) {
       {7, {1049}},
       {8, {1042, 2066}},
       {9, {1046, 2070}},
-      {10, {1034, 2058, 3082, 4106, 5130, 6154, 7178, 8202, 9226, 11274, 12298, 13322, 14346,
-            15370, 16394, 17418, 18442, 19466, 20490}},
+      {10,
+       {1034, 2058, 3082, 4106, 5130, 6154, 7178, 8202, 9226, 11274, 12298, 13322, 14346, 15370,
+        16394, 17418, 18442, 19466, 20490}},
       {11, {1040, 2064}},
       {12, {1043, 2067}},
       {13, {1045}},
@@ -236,12 +237,14 @@ TEST_F(SkinDeploymentTest, SomethingInTheWayFailsTheStartAndKeepsWhatWasWritten)
     bool pictureFolder;  // whether the picture folder exists afterwards
   };
   const Case cases[] = {
-      {"the tool folder exists as a file", false,
+      {"the tool folder exists as a file",
+       false,
        [&](const fs::path& base) { WriteText(base / "ORVAKSearchTools", userText); },
        {},
        {"ORVAKSearchTools"},
        false},
-      {"the picture folder exists as a file", false,
+      {"the picture folder exists as a file",
+       false,
        [&](const fs::path& base) {
          fs::create_directory(base / "ORVAKSearchTools");
          WriteText(base / "ORVAKSearchTools/Picture", userText);
@@ -249,7 +252,8 @@ TEST_F(SkinDeploymentTest, SomethingInTheWayFailsTheStartAndKeepsWhatWasWritten)
        {},
        {"ORVAKSearchTools/Picture"},
        false},
-      {"the tool folder is read-only", true,
+      {"the tool folder is read-only",
+       true,
        [&](const fs::path& base) {
          fs::create_directory(base / "ORVAKSearchTools");
          fs::permissions(base / "ORVAKSearchTools", fs::perms(0555));
@@ -257,7 +261,8 @@ TEST_F(SkinDeploymentTest, SomethingInTheWayFailsTheStartAndKeepsWhatWasWritten)
        {},
        {},
        false},
-      {"the layout file is read-only", true,
+      {"the layout file is read-only",
+       true,
        [&](const fs::path& base) {
          fs::create_directory(base / "ORVAKSearchTools");
          WriteText(base / kLayoutFile.path, userText);
@@ -266,7 +271,8 @@ TEST_F(SkinDeploymentTest, SomethingInTheWayFailsTheStartAndKeepsWhatWasWritten)
        {},
        {kLayoutFile.path},
        true},
-      {"the third image is read-only", true,
+      {"the third image is read-only",
+       true,
        [&](const fs::path& base) {
          fs::create_directories(base / "ORVAKSearchTools/Picture");
          WriteText(base / brush.path, userText);
@@ -316,16 +322,17 @@ TEST_F(SkinDeploymentTest, WriteResourceToFileCreatesNothingForAnUnknownResource
     bool exists;
   };
   const Case cases[] = {
-      {150, "XML", true},   {140, "PNG", true},  {999, "PNG", false},
-      {158, "PNG", false},  // a BMP identifier asked for as PNG
-      {150, "xml", false},  // type names are case-sensitive
+      {150, "XML", true},  {140, "PNG", true},
+      {999, "PNG", false}, {158, "PNG", false},  // a BMP identifier asked for as PNG
+      {150, "xml", false},                       // type names are case-sensitive
       {0, "", false},
   };
   for (const Case& test : cases) {
     const std::string path = Path("resource-" + std::string(test.type) + std::to_string(test.id));
     SCOPED_TRACE(path);
-    EXPECT_EQ(WriteResourceToFile(test.id, QString::fromLatin1(test.type), QString::fromStdString(path)),
-              test.exists);
+    EXPECT_EQ(
+        WriteResourceToFile(test.id, QString::fromLatin1(test.type), QString::fromStdString(path)),
+        test.exists);
     EXPECT_EQ(fs::exists(path), test.exists);
   }
   // A folder that does not exist is not created for the file.
@@ -341,9 +348,8 @@ TEST(SkinImagesTest, ImagesHaveTheSizesAndFormatsTheWindowExpects) {
     int height;
   };
   const Image images[] = {
-      {"BMP", 158, 328, 245}, {"PNG", 146, 328, 245}, {"PNG", 139, 224, 14},
-      {"PNG", 144, 16, 16},   {"PNG", 147, 249, 17},  {"PNG", 148, 1, 12},
-      {"PNG", 141, 44, 11},   {"PNG", 140, 316, 23},
+      {"BMP", 158, 328, 245}, {"PNG", 146, 328, 245}, {"PNG", 139, 224, 14}, {"PNG", 144, 16, 16},
+      {"PNG", 147, 249, 17},  {"PNG", 148, 1, 12},    {"PNG", 141, 44, 11},  {"PNG", 140, 316, 23},
   };
   for (const Image& expected : images) {
     SCOPED_TRACE(std::string(expected.type) + " " + std::to_string(expected.id));
