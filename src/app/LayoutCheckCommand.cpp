@@ -34,14 +34,24 @@ bool ParseDialogId(const std::string& text, std::int32_t& value) {
   return error == std::errc() && last == end && !text.empty();
 }
 
-std::string Rect(const LayoutRect& rect) {
-  return "[" + std::to_string(rect.left) + "," + std::to_string(rect.top) + "," +
-         std::to_string(rect.right) + "," + std::to_string(rect.bottom) + "]";
+// A JSON array of integers.
+std::string IntArray(std::initializer_list<std::int32_t> values) {
+  std::string json = "[";
+  for (const std::int32_t value : values) {
+    if (json.size() > 1) {
+      json += ',';
+    }
+    json += std::to_string(value);
+  }
+  json += ']';
+  return json;
 }
 
-std::string Pair(std::int32_t x, std::int32_t y) {
-  return "[" + std::to_string(x) + "," + std::to_string(y) + "]";
+std::string Rect(const LayoutRect& rect) {
+  return IntArray({rect.left, rect.top, rect.right, rect.bottom});
 }
+
+std::string Pair(std::int32_t x, std::int32_t y) { return IntArray({x, y}); }
 
 // Builds one JSON object on one line, keys in the order they are added.
 class JsonObject {

@@ -121,16 +121,6 @@ QByteArray EditControl(QByteArray document, int ctrlId, const QByteArray& from,
   return at >= 0 ? document.replace(at, from.size(), to) : document;
 }
 
-std::string ReadAll(std::FILE* file) {
-  std::rewind(file);
-  std::string text;
-  char buffer[4096];
-  while (const std::size_t count = std::fread(buffer, 1, sizeof buffer, file)) {
-    text.append(buffer, count);
-  }
-  return text;
-}
-
 struct CheckResult {
   int status;
   std::string out;
@@ -154,8 +144,8 @@ class LayoutCheckCommandTest : public ::testing::Test {
     std::FILE* err = std::tmpfile();
     CheckResult result;
     result.status = RunLayoutCheckCommand(arguments, out, err);
-    result.out = ReadAll(out);
-    result.err = ReadAll(err);
+    result.out = testsupport::ReadStream(out);
+    result.err = testsupport::ReadStream(err);
     std::fclose(out);
     std::fclose(err);
     QJsonParseError error;

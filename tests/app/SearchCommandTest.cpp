@@ -14,6 +14,7 @@
 #include <QRegularExpression>
 #include <QStringList>
 
+#include "TemporaryDirectory.h"
 #include "diag/LogSystem.h"
 
 namespace {
@@ -129,16 +130,6 @@ TEST(SearchCommandLine, EveryOptionAndEveryBadValue) {
   }
 }
 
-std::string ReadAll(std::FILE* file) {
-  std::rewind(file);
-  std::string text;
-  char buffer[4096];
-  while (const std::size_t count = std::fread(buffer, 1, sizeof buffer, file)) {
-    text.append(buffer, count);
-  }
-  return text;
-}
-
 TEST(SearchCommandLine, HelpAndUsageErrorsGiveTheirExitStatusAndStreams) {
   struct Case {
     std::vector<std::string> arguments;
@@ -158,8 +149,8 @@ TEST(SearchCommandLine, HelpAndUsageErrorsGiveTheirExitStatusAndStreams) {
     ASSERT_NE(out, nullptr);
     ASSERT_NE(err, nullptr);
     EXPECT_EQ(RunSearchCommand(test.arguments, out, err), test.status);
-    const std::string outText = ReadAll(out);
-    const std::string errText = ReadAll(err);
+    const std::string outText = testsupport::ReadStream(out);
+    const std::string errText = testsupport::ReadStream(err);
     std::fclose(out);
     std::fclose(err);
     if (test.status == 0) {

@@ -37,4 +37,14 @@ std::string ReadFile(const std::string& path) {
   return bytes.str();
 }
 
+std::string ReadStream(std::FILE* file) {
+  std::rewind(file);
+  std::string text;
+  char buffer[4096];
+  while (const std::size_t count = std::fread(buffer, 1, sizeof buffer, file)) {
+    text.append(buffer, count);
+  }
+  return text;
+}
+
 }  // namespace testsupport

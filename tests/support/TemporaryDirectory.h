@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdio>
 #include <string>
 
 namespace testsupport {
@@ -23,5 +24,9 @@ class TemporaryDirectory {
 
 // The whole content of a file, byte for byte; empty when it cannot be read.
 std::string ReadFile(const std::string& path);
+
+// Everything written to `file` so far (a tmpfile() standing in for a standard stream), read from
+// its start.
+std::string ReadStream(std::FILE* file);
 
 }  // namespace testsupport
