@@ -81,7 +81,7 @@ bool WriteResourceToFile(int id, const QString& type, const QString& path) {
     return false;
   }
   const qint64 written = file.write(content);
-  // Closing flushes; a full disk shows only then.
+  // A full disk shows only when the buffered bytes are flushed.
   const bool flushed = file.flush();
   file.close();
   return written == content.size() && flushed && file.error() == QFileDevice::NoError;

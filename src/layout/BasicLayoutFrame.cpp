@@ -20,8 +20,8 @@ std::optional<QByteArray> ReadDocumentFile(const QString& path, LayoutReadReport
     report.notes << QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
     return std::nullopt;
   }
-  const QByteArray content = file.read(kMaxLayoutFileSize + 1);
-  if (content.size() > kMaxLayoutFileSize) {
+  const QByteArray content = file.size() > kMaxLayoutFileSize ? QByteArray() : file.readAll();
+  if (file.size() > kMaxLayoutFileSize || content.size() > kMaxLayoutFileSize) {
     report.notes << QStringLiteral("%1 is larger than %2 bytes and was not read")
                         .arg(path)
                         .arg(kMaxLayoutFileSize);
@@ -102,7 +102,13 @@ const CBasicLayoutFrame::Table& CBasicLayoutFrame::TableOf(CtrlTable table) cons
 void CBasicLayoutFrame::AddCtrl(CtrlTable table, std::int32_t ctrlId, QWidget* control) {
   auto& entries = tables_[static_cast<std::size_t>(table)];
   const auto [entry, inserted] = entries.try_emplace(ctrlId, control);
-  if (!inserted && entry->second != control) {
+  if (inserted || entry->second == control) {
+    return;
+  }
+  if (entry->second.isNull()) {
+    // The control filed before is gone with its window; the identifier is free again.
+    entry->second = control;
+  } else {
     delete control;
   }
 }
@@ -134,24 +140,30 @@ std::vector<std::int32_t> CBasicLayoutFrame::CtrlIds(CtrlTable table) const {
 }
 
 const QFont* CBasicLayoutFrame::CreateLayoutFont(const QString& faceName, int height) {
-  if (height < 1) {
-    return nullptr;
-  }
   auto font = std::make_unique<QFont>();
   const QString family = ResolveFontFamily(faceName.left(kMaxFaceNameLength));
   if (!family.isEmpty()) {
     font->setFamilies({family});
   }
-  // A positive height asks for the cell height, not the em size: start from the em size and
-  // shrink it until ascent and descent fit.
-  font->setPixelSize(height);
-  for (int size = height; size > 1; --size) {
-    font->setPixelSize(size);
-    const QFontMetrics metrics(*font);
-    if (metrics.ascent() + metrics.descent() <= height) {
-      break;
+  if (height < 0) {
+    // A negative height is the em size itself.
+    font->setPixelSize(std::min(-static_cast<qint64>(height), qint64{kMaxLayoutFontHeight}));
+  } else if (height > 0) {
+    // A positive height is the cell height (ascent + descent), which is larger than the em size:
+    // scale the em size by one measurement, then step down while the cell is still too tall.
+    const int cell = std::min(height, kMaxLayoutFontHeight);
+    font->setPixelSize(cell);
+    const int measured = QFontMetrics(*font).ascent() + QFontMetrics(*font).descent();
+    int size = measured > cell ? std::max(1, static_cast<int>(qint64{cell} * cell / measured)) : cell;
+    for (;; --size) {
+      font->setPixelSize(size);
+      const QFontMetrics metrics(*font);
+      if (size == 1 || metrics.ascent() + metrics.descent() <= cell) {
+        break;
+      }
     }
   }
+  // Height 0 keeps the default size of the family.
   fonts_.push_back(std::move(font));
   return fonts_.back().get();
 }
@@ -161,7 +173,12 @@ void CBasicLayoutFrame::ReleaseCtrls() {
   for (Table& table : tables_) {
     for (auto& entry : table) {
       // A control whose window its parent already destroyed is gone from the pointer.
-      delete entry.second.data();
+      if (QWidget* control = entry.second.data()) {
+        // The dialog is told nothing: when the store goes with the dialog, the dialog class
+        // that would receive the news is already destroyed.
+        control->setAttribute(Qt::WA_NoChildEventsForParent);
+        delete control;
+      }
       entry.second = nullptr;
     }
     table.clear();
@@ -180,8 +197,15 @@ void CBasicLayoutFrame::CaptureCtrlBackgrounds(const QImage& dialogBuffer, QWidg
         continue;
       }
       const QPoint origin = dialog->mapFromGlobal(control->mapToGlobal(QPoint(0, 0)));
-      // Pixels outside the buffer come out transparent.
-      properties->cachedBackground = dialogBuffer.copy(QRect(origin, control->size()));
+      // The buffer may hold more pixels than the dialog has logical ones. Pixels outside it come
+      // out transparent.
+      const qreal ratio = dialogBuffer.devicePixelRatio();
+      const QRect logical(origin, control->size());
+      QImage copy = dialogBuffer.copy(QRectF(QPointF(logical.topLeft()) * ratio,
+                                             QSizeF(logical.size()) * ratio)
+                                          .toRect());
+      copy.setDevicePixelRatio(ratio);
+      properties->cachedBackground = std::move(copy);
     }
   }
 }

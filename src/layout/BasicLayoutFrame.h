@@ -22,6 +22,8 @@
 
 // Files larger than this are not read: a layout document is a few kilobytes.
 inline constexpr qint64 kMaxLayoutFileSize = 16 * 1024 * 1024;
+// Font heights beyond this are taken as this: no window draws text a few thousand pixels tall.
+inline constexpr int kMaxLayoutFontHeight = 4096;
 
 class CBasicLayoutFrame {
  public:
@@ -77,13 +79,15 @@ class CBasicLayoutFrame {
   // The identifiers of a table, ascending.
   std::vector<std::int32_t> CtrlIds(CtrlTable table) const;
 
-  // A font whose cell height (ascent + descent) is `height` pixels, of the installed family that
-  // draws `faceName` (at most its first 31 characters), or the system's default family when none
-  // does. The store keeps it until ReleaseCtrls; null for a height below 1.
+  // A font of the installed family that draws `faceName` (at most its first 31 characters), or of
+  // the default family when none does: a positive `height` is the cell height (ascent +
+  // descent), a negative one the em size, 0 the family's default size. The store keeps the font
+  // until ReleaseCtrls.
   const QFont* CreateLayoutFont(const QString& faceName, int height);
   std::size_t FontCount() const { return fonts_.size(); }
 
-  // Deletes the fonts, then the controls of the six tables in table order.
+  // Deletes the fonts, then the controls of the six tables in table order. The parent of a
+  // control gets no child event for it, so the store may go after the dialog's own parts.
   void ReleaseCtrls();
 
   // Gives every control of the button table, then of the static table, a fresh copy of the

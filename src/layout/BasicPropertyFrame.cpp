@@ -1,6 +1,7 @@
 #include "layout/BasicPropertyFrame.h"
 
 #include <algorithm>
+#include <limits>
 
 #include <QPainter>
 #include <QPen>
@@ -28,7 +29,9 @@ void CBasicPropertyFrame::PaintBackground(QWidget* parent, QWidget* self, QPaint
       // The parent renders itself alone (no children, so this window is not painted again)
       // into the copy, from the place where this window sits.
       const QPoint origin = parent->mapFromGlobal(self->mapToGlobal(QPoint(0, 0)));
-      QImage copy(client.size(), QImage::Format_ARGB32_Premultiplied);
+      const qreal ratio = self->devicePixelRatioF();
+      QImage copy(client.size() * ratio, QImage::Format_ARGB32_Premultiplied);
+      copy.setDevicePixelRatio(ratio);
       copy.fill(Qt::transparent);
       parent->render(&copy, QPoint(0, 0), QRegion(QRect(origin, client.size())),
                      QWidget::DrawWindowBackground);
@@ -58,11 +61,12 @@ void CBasicPropertyFrame::MoveByAnchor(QWidget* child, int dx, int dy, int horiz
   if (child == nullptr) {
     return;
   }
+  // In 64 bits, so that no sum of a far position and a large change overflows.
   const QRect geometry = child->geometry();
-  int left = geometry.x();
-  int top = geometry.y();
-  int right = geometry.x() + geometry.width();
-  int bottom = geometry.y() + geometry.height();
+  std::int64_t left = geometry.x();
+  std::int64_t top = geometry.y();
+  std::int64_t right = left + geometry.width();
+  std::int64_t bottom = top + geometry.height();
   const bool known = horizontalMode >= 1 && horizontalMode <= 3 && verticalMode >= 1 &&
                      verticalMode <= 3;
   if (known) {
@@ -79,7 +83,12 @@ void CBasicPropertyFrame::MoveByAnchor(QWidget* child, int dx, int dy, int horiz
       bottom += dy;
     }
   }
-  child->setGeometry(left, top, std::max(0, right - left), std::max(0, bottom - top));
+  const auto clamp = [](std::int64_t value) {
+    return static_cast<int>(std::clamp<std::int64_t>(value, std::numeric_limits<int>::min() / 2,
+                                                     std::numeric_limits<int>::max() / 2));
+  };
+  child->setGeometry(clamp(left), clamp(top), clamp(std::max<std::int64_t>(0, right - left)),
+                     clamp(std::max<std::int64_t>(0, bottom - top)));
   child->update();
 }
 

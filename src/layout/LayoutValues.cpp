@@ -1,5 +1,6 @@
 #include "layout/LayoutValues.h"
 
+#include <algorithm>
 #include <limits>
 
 namespace {

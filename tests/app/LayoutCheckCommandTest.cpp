@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -66,7 +67,7 @@ TEST(LayoutCheckCommandLineTest, OptionsInAnyOrderAndUsageErrors) {
        ""},
       {{"--check-layout", "a.xml", "--help"}, Action::Help, {}, ""},
       {{"--check-layout", "a.xml", "-h"}, Action::Help, {}, ""},
-      // The usage error of the mode points the user at exactly this command line.
+      // Every usage error of the mode points the user at this command line.
       {{"--check-layout", "--help"}, Action::Help, {}, ""},
       {{}, Action::Error, {}, "--check-layout"},
       {{"--dialog", "5"}, Action::Error, {}, "--check-layout"},
@@ -296,8 +297,20 @@ int RunTarvelo(const std::vector<std::string>& arguments, const std::string& out
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  // The program must manage without a display and without a platform chosen for it, as on a
+  // server or in a script.
+  std::vector<char*> environment;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string_view variable(*entry);
+    if (variable.rfind("QT_QPA_PLATFORM=", 0) != 0 && variable.rfind("DISPLAY=", 0) != 0 &&
+        variable.rfind("WAYLAND_DISPLAY=", 0) != 0) {
+      environment.push_back(*entry);
+    }
+  }
+  environment.push_back(nullptr);
   pid_t pid = 0;
-  const int spawned = posix_spawn(&pid, pointers[0], &actions, nullptr, pointers.data(), environ);
+  const int spawned =
+      posix_spawn(&pid, pointers[0], &actions, nullptr, pointers.data(), environment.data());
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) {
     ADD_FAILURE() << "cannot start " << argv[0];

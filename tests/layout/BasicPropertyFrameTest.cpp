@@ -1,5 +1,7 @@
 #include "layout/BasicPropertyFrame.h"
 
+#include <limits>
+
 #include <QPainter>
 #include <QWidget>
 #include <gtest/gtest.h>
@@ -208,6 +210,12 @@ TEST(BasicPropertyFrameTest, MoveByAnchorForEveryModePair) {
   CBasicPropertyFrame().MoveByAnchor(&child, -400, 0, 3, 1);
   EXPECT_EQ(child.width(), 0);
   CBasicPropertyFrame().MoveByAnchor(nullptr, 1, 1, 2, 2);
+  // Far positions and large changes neither overflow nor wrap around.
+  child.setGeometry(10, 50, 308, 141);
+  CBasicPropertyFrame().MoveByAnchor(&child, std::numeric_limits<int>::max(),
+                                     std::numeric_limits<int>::max(), 2, 3);
+  EXPECT_GT(child.x(), 10);
+  EXPECT_GT(child.height(), 141);
 }
 
 TEST(BasicPropertyFrameTest, PaintModeStepsInTheirOrder) {

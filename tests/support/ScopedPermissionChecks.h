@@ -15,7 +15,8 @@ class ScopedPermissionChecks {
   ScopedPermissionChecks& operator=(const ScopedPermissionChecks&) = delete;
 
   // True when permissions now apply: the thread is not root, or the capabilities were dropped.
-  // Tests skip themselves when this is false (a sandbox may forbid capset).
+  // Tests that rely on permissions fail when this is false (a sandbox may forbid capset), rather
+  // than pass without having checked anything.
   bool Enforced() const { return enforced_; }
 
  private:
