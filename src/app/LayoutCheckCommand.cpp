@@ -6,10 +6,10 @@
 #include <memory>
 
 #include <QFileInfo>
-#include <QGuiApplication>
 #include <QImageReader>
 
 #include "app/JsonText.h"
+#include "app/OffscreenApplication.h"
 #include "app/SearchCommand.h"
 #include "layout/BasicLayoutFrame.h"
 #include "layout/LayoutClasses.h"
@@ -152,44 +152,19 @@ bool WriteText(std::FILE* stream, const std::string& text) {
          std::fflush(stream) == 0;
 }
 
-// The fonts and images of the check need a GUI application; a command-line mode never needs a
-// display, so it runs on the offscreen platform.
-std::unique_ptr<QGuiApplication> EnsureGuiApplication() {
-  if (QCoreApplication::instance() != nullptr) {
-    return nullptr;
-  }
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  static int argc = 1;
-  static char name[] = "tarvelo";
-  static char* argv[] = {name, nullptr};
-  return std::make_unique<QGuiApplication>(argc, argv);
-}
-
-void QuietQtMessages(QtMsgType type, const QMessageLogContext&, const QString& message) {
-  if (type == QtCriticalMsg || type == QtFatalMsg) {
-    std::fprintf(stderr, "tarvelo: %s\n", message.toLocal8Bit().constData());
-  }
-}
-
-// Keeps Qt's messages below critical off standard error while it lives.
-class QuietQt {
- public:
-  QuietQt() : previous_(qInstallMessageHandler(QuietQtMessages)) {}
-  ~QuietQt() { qInstallMessageHandler(previous_); }
-  QuietQt(const QuietQt&) = delete;
-  QuietQt& operator=(const QuietQt&) = delete;
-
- private:
-  QtMessageHandler previous_;
-};
-
 }  // namespace
 
 LayoutCheckCommandLine ParseLayoutCheckCommandLine(const std::vector<std::string>& arguments) {
+  return ParseLayoutCommandLine(arguments, "--check-layout", false);
+}
+
+LayoutCheckCommandLine ParseLayoutCommandLine(const std::vector<std::string>& arguments,
+                                              const std::string& mode, bool needsOut) {
   LayoutCheckCommandLine result;
   bool haveFile = false;
   bool haveDialog = false;
   bool haveVariant = false;
+  bool haveOut = false;
   // Help wins wherever it stands, also where a value was expected: "--check-layout --help".
   for (const std::string& argument : arguments) {
     if (argument == "--help" || argument == "-h") {
@@ -208,9 +183,10 @@ LayoutCheckCommandLine ParseLayoutCheckCommandLine(const std::vector<std::string
       value = argument.substr(equals + 1);
       hasValue = true;
     }
-    if (name != "--check-layout" && name != "--dialog" && name != "--variant") {
+    if (name != mode && name != "--dialog" && name != "--variant" &&
+        !(needsOut && name == "--out")) {
       if (argument.rfind("-", 0) == 0) {
-        return Failure("unknown option " + Quoted(name) + " for --check-layout");
+        return Failure("unknown option " + Quoted(name) + " for " + mode);
       }
       return Failure("unexpected argument " + Quoted(argument));
     }
@@ -222,16 +198,24 @@ LayoutCheckCommandLine ParseLayoutCheckCommandLine(const std::vector<std::string
       }
       value = arguments[++index];
     }
-    bool& seen = name == "--check-layout" ? haveFile : name == "--dialog" ? haveDialog : haveVariant;
+    bool& seen = name == mode         ? haveFile
+                 : name == "--dialog" ? haveDialog
+                 : name == "--out"    ? haveOut
+                                      : haveVariant;
     if (seen) {
       return Failure(name + " is given twice");
     }
     seen = true;
-    if (name == "--check-layout") {
+    if (name == mode) {
       if (value.empty()) {
-        return Failure("--check-layout needs a file name");
+        return Failure(mode + " needs a file name");
       }
       result.options.file = value;
+    } else if (name == "--out") {
+      if (value.empty()) {
+        return Failure("--out needs a file name");
+      }
+      result.out = value;
     } else if (name == "--dialog") {
       if (!ParseDialogId(value, result.options.dialogId)) {
         return Failure("--dialog needs a whole number from -2147483648 to 2147483647, not " +
@@ -242,7 +226,10 @@ LayoutCheckCommandLine ParseLayoutCheckCommandLine(const std::vector<std::string
     }
   }
   if (!haveFile) {
-    return Failure("--check-layout needs a file name");
+    return Failure(mode + " needs a file name");
+  }
+  if (needsOut && !haveOut) {
+    return Failure(mode + " needs --out FILE");
   }
   result.action = LayoutCheckCommandLine::Action::Check;
   return result;
@@ -331,8 +318,8 @@ int RunLayoutCheckCommand(const std::vector<std::string>& arguments, std::FILE* 
       break;
   }
   // Qt's own warnings (an unset runtime folder, say) would read like findings about the document.
-  const QuietQt quiet;
-  const std::unique_ptr<QGuiApplication> application = EnsureGuiApplication();
+  const QuietQtMessages quiet;
+  const std::unique_ptr<QCoreApplication> application = EnsureOffscreenApplication(false);
   const LayoutCheckOptions& options = commandLine.options;
   const QString path = QFileInfo(QString::fromLocal8Bit(options.file)).absoluteFilePath();
 

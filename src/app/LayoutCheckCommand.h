@@ -31,12 +31,19 @@ struct LayoutCheckCommandLine {
   enum class Action { Check, Help, Error };
   Action action = Action::Error;
   LayoutCheckOptions options;
+  // The image to write; only the preview mode takes it.
+  std::string out;
   // For Action::Error: one line without the program name and without a line break.
   std::string error;
 };
 
 // Parses the arguments that follow the program name. Touches nothing.
 LayoutCheckCommandLine ParseLayoutCheckCommandLine(const std::vector<std::string>& arguments);
+
+// The same for the layout modes in general: `mode` is the option that names the file
+// ("--check-layout", "--render-layout"); with `needsOut` the mode also needs --out FILE.
+LayoutCheckCommandLine ParseLayoutCommandLine(const std::vector<std::string>& arguments,
+                                              const std::string& mode, bool needsOut);
 
 // The text of --help, ending in a line break.
 std::string LayoutCheckUsage();

@@ -118,7 +118,7 @@ void CBasicPropertyFrame::SetTextColor(std::uint32_t colorRef) {
 
 void CBasicPropertyFrame::SetText(const QString& newText, int offsetX, int offsetY) {
   // A copy that is never null, so that "set to empty" differs from "never set".
-  text = newText.isNull() ? QStringLiteral("") : newText;
+  drawnText = newText.isNull() ? QStringLiteral("") : newText;
   textOffsetX = offsetX;
   textOffsetY = offsetY;
 }
@@ -126,20 +126,20 @@ void CBasicPropertyFrame::SetText(const QString& newText, int offsetX, int offse
 void CBasicPropertyFrame::SetFont(const QString& family, int size) {
   fontFamily = family;
   const QString installed = ResolveFontFamily(family);
-  font = QFont();
+  textFont = QFont();
   if (!installed.isEmpty()) {
-    font.setFamilies({installed});
+    textFont.setFamilies({installed});
   }
   if (size > 0) {
-    font.setPixelSize(size);
+    textFont.setPixelSize(size);
   }
-  font.setStyle(QFont::StyleNormal);
-  font.setWeight(QFont::Normal);
+  textFont.setStyle(QFont::StyleNormal);
+  textFont.setWeight(QFont::Normal);
   fontUsable = !installed.isEmpty() && size > 0;
 }
 
 void CBasicPropertyFrame::SetToolTip(const QString& tip, QWidget* control) {
-  toolTip = tip;
+  toolTipText = tip;
   if (control != nullptr) {
     control->setToolTip(tip);
   }

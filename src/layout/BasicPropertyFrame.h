@@ -81,17 +81,18 @@ class CBasicPropertyFrame {
   int cellWidth = 0;
   int statusCount = 1;
   int currentCell = 0;
-  QFont font;
+  // Named apart from QWidget::font(), text() and toolTip() of the widgets that carry a record.
+  QFont textFont;
   bool fontUsable = false;
   // The family the layout named, before substitution.
   QString fontFamily;
   QRgb textColor = 0xFF000000;
   // Null until SetText.
-  QString text;
+  QString drawnText;
   int textOffsetX = 0;
   int textOffsetY = 0;
   QRect lastClientRect;
   // Set by owners whose size changes should reach OnParentSized.
   int resizeHook = 0;
-  QString toolTip;
+  QString toolTipText;
 };

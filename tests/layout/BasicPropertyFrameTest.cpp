@@ -59,14 +59,14 @@ TEST(BasicPropertyFrameTest, DefaultsOfAFreshRecord) {
   EXPECT_EQ(frame.statusCount, 1);
   EXPECT_EQ(frame.cellWidth, 0);
   EXPECT_EQ(frame.currentCell, 0);
-  EXPECT_TRUE(frame.text.isNull());
+  EXPECT_TRUE(frame.drawnText.isNull());
   EXPECT_FALSE(frame.cachedBackground.has_value());
   EXPECT_EQ(frame.resizeHook, 0);
   // The default family is the simplified Chinese system font, drawn by its installed substitute.
   EXPECT_EQ(frame.fontFamily, "宋体");
   EXPECT_TRUE(frame.fontUsable);
-  EXPECT_EQ(frame.font.family(), "WenQuanYi Zen Hei");
-  EXPECT_EQ(frame.font.pixelSize(), 12);
+  EXPECT_EQ(frame.textFont.family(), "WenQuanYi Zen Hei");
+  EXPECT_EQ(frame.textFont.pixelSize(), 12);
 }
 
 TEST(BasicPropertyFrameTest, ColoursBecomeOpaqueArgb) {
@@ -147,12 +147,12 @@ TEST(BasicPropertyFrameTest, FontsOfFamiliesThatDoNotDrawAreFailed) {
     EXPECT_EQ(frame.fontUsable, test.usable) << test.family.toStdString() << ' ' << test.size;
     EXPECT_EQ(frame.fontFamily, test.family);
     if (!test.drawnBy.isEmpty()) {
-      EXPECT_EQ(frame.font.family(), test.drawnBy);
+      EXPECT_EQ(frame.textFont.family(), test.drawnBy);
     }
     if (test.usable) {
-      EXPECT_EQ(frame.font.pixelSize(), test.size);
-      EXPECT_EQ(frame.font.style(), QFont::StyleNormal);
-      EXPECT_EQ(frame.font.weight(), QFont::Normal);
+      EXPECT_EQ(frame.textFont.pixelSize(), test.size);
+      EXPECT_EQ(frame.textFont.style(), QFont::StyleNormal);
+      EXPECT_EQ(frame.textFont.weight(), QFont::Normal);
     }
   }
 }
@@ -160,20 +160,20 @@ TEST(BasicPropertyFrameTest, FontsOfFamiliesThatDoNotDrawAreFailed) {
 TEST(BasicPropertyFrameTest, TextAndToolTip) {
   CBasicPropertyFrame frame;
   frame.SetText("Log In", 0, 6);
-  EXPECT_EQ(frame.text, "Log In");
+  EXPECT_EQ(frame.drawnText, "Log In");
   EXPECT_EQ(frame.textOffsetX, 0);
   EXPECT_EQ(frame.textOffsetY, 6);
   frame.SetText(QString(), -1, 2);
-  EXPECT_TRUE(frame.text.isEmpty());
-  EXPECT_FALSE(frame.text.isNull());
+  EXPECT_TRUE(frame.drawnText.isEmpty());
+  EXPECT_FALSE(frame.drawnText.isNull());
   EXPECT_EQ(frame.textOffsetX, -1);
 
   QWidget control;
   frame.SetToolTip("Close Button", &control);
   EXPECT_EQ(control.toolTip(), "Close Button");
-  EXPECT_EQ(frame.toolTip, "Close Button");
+  EXPECT_EQ(frame.toolTipText, "Close Button");
   frame.SetToolTip("no window", nullptr);
-  EXPECT_EQ(frame.toolTip, "no window");
+  EXPECT_EQ(frame.toolTipText, "no window");
 }
 
 TEST(BasicPropertyFrameTest, MoveByAnchorForEveryModePair) {

@@ -1,0 +1,93 @@
+#include "app/RenderLayoutCommand.h"
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QPainter>
+
+#include "app/LayoutCheckCommand.h"
+#include "app/OffscreenApplication.h"
+#include "app/SearchCommand.h"
+#include "app/SkinDeployment.h"
+#include "controls/CtrlFactory.h"
+#include "platform/WorkingFolder.h"
+
+CLayoutPreviewDlg::CLayoutPreviewDlg() {
+  // The window shape comes from the deployed skin, as the main window's does.
+  SetRegionBitmapPath(MakeLayoutPath(QString::fromUtf16(kPictureFolder) +
+                                     QStringLiteral("\\SearchDevice_BlackGround.bmp")));
+}
+
+void CLayoutPreviewDlg::ApplyCtrlInfo() {
+  ReleaseCtrls();
+  CreateAllCtrls(*this, this);
+}
+
+void CLayoutPreviewDlg::DrawDialog(QPainter& painter) { PaintBackground(nullptr, this, painter); }
+
+void CLayoutPreviewDlg::OnDialogDrawn(const QImage& buffer) { CaptureCtrlBackgrounds(buffer, this); }
+
+QImage RenderLayout(const QString& path, int dialogId, const QString& variant) {
+  CLayoutPreviewDlg dialog;
+  dialog.setAttribute(Qt::WA_DontShowOnScreen);
+  dialog.LoadAndApply(path, dialogId, variant);
+  dialog.show();
+  QApplication::processEvents();
+  QImage image = dialog.grab().toImage().convertToFormat(QImage::Format_ARGB32);
+  if (!dialog.mask().isEmpty()) {
+    // What lies outside the window's shape is not part of the window.
+    QPainter painter(&image);
+    painter.setCompositionMode(QPainter::CompositionMode_Clear);
+    painter.setClipRegion(QRegion(image.rect()).subtracted(dialog.mask()));
+    painter.fillRect(image.rect(), Qt::transparent);
+  }
+  dialog.hide();
+  return image;
+}
+
+std::string RenderLayoutUsage() {
+  return "Usage: tarvelo --render-layout FILE --out PNG [--dialog ID] [--variant NAME]\n"
+         "\n"
+         "Builds the dialog of the layout document FILE as the window would, without a\n"
+         "display and without searching, and saves what it would show as the PNG image\n"
+         "PNG, of the dialog's size. The window shape comes from the deployed skin; outside\n"
+         "it the image is transparent.\n"
+         "\n"
+         "  --out PNG       the image to write\n"
+         "  --dialog ID     the dialog to build (default 201)\n"
+         "  --variant NAME  the layout variant to build (default Standard)\n"
+         "  --help          show this help\n"
+         "\n"
+         "Exit status: 0 when the image was written, 1 when it could not be, 2 for a usage\n"
+         "error.\n";
+}
+
+int RunRenderLayoutCommand(const std::vector<std::string>& arguments, std::FILE* out,
+                           std::FILE* err) {
+  const LayoutCheckCommandLine commandLine =
+      ParseLayoutCommandLine(arguments, "--render-layout", true);
+  switch (commandLine.action) {
+    case LayoutCheckCommandLine::Action::Help: {
+      const std::string usage = RenderLayoutUsage();
+      return std::fwrite(usage.data(), 1, usage.size(), out) == usage.size() ? kExitSuccess
+                                                                            : kExitFailure;
+    }
+    case LayoutCheckCommandLine::Action::Error:
+      std::fprintf(err, "tarvelo: %s (see tarvelo --render-layout --help)\n",
+                   commandLine.error.c_str());
+      return kExitUsage;
+    case LayoutCheckCommandLine::Action::Check:
+      break;
+  }
+  const QuietQtMessages quiet;
+  const std::unique_ptr<QCoreApplication> application = EnsureOffscreenApplication(true);
+  const LayoutCheckOptions& options = commandLine.options;
+  const QString path = QFileInfo(QString::fromLocal8Bit(options.file)).absoluteFilePath();
+  const QImage image =
+      RenderLayout(path, options.dialogId, QString::fromStdString(options.variant));
+  const QString target = QString::fromLocal8Bit(commandLine.out);
+  if (image.isNull() || !image.save(target, "PNG")) {
+    std::fprintf(err, "tarvelo: cannot write %s\n", target.toLocal8Bit().constData());
+    return kExitFailure;
+  }
+  return kExitSuccess;
+}

@@ -1,0 +1,37 @@
+#pragma once
+
+// `tarvelo --render-layout FILE --out PNG [--dialog ID] [--variant NAME]`: builds the dialog of a
+// layout document offscreen, with the control factory's passes as the main window runs them (no
+// search, no network), and saves what the window would show as a PNG of the dialog's size, with
+// the window shape applied (cut corners transparent). For skin authors; needs no display.
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include <QImage>
+#include <QString>
+
+#include "controls/BasicDialog.h"
+
+// A borderless dialog that builds its controls from its layout the way the main window does and
+// paints its background by its paint mode.
+class CLayoutPreviewDlg : public CBasicNoneBorderDlg {
+ public:
+  CLayoutPreviewDlg();
+  void ApplyCtrlInfo() override;
+  void DrawDialog(QPainter& painter) override;
+  void OnDialogDrawn(const QImage& buffer) override;
+};
+
+// The dialog of `path` (dialog `dialogId`, `variant`) as the window would show it; transparent
+// outside the window shape. Needs a QApplication.
+QImage RenderLayout(const QString& path, int dialogId, const QString& variant);
+
+// The text of --help, ending in a line break.
+std::string RenderLayoutUsage();
+
+// The mode as a whole; returns the exit status: 0 when the image was written, 1 when it could
+// not be, 2 for a usage error.
+int RunRenderLayoutCommand(const std::vector<std::string>& arguments, std::FILE* out,
+                           std::FILE* err);

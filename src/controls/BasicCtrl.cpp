@@ -1,0 +1,92 @@
+#include "controls/BasicCtrl.h"
+
+#include <limits>
+
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QResizeEvent>
+
+#include "controls/CtrlNotify.h"
+
+CBasicCtrl::CBasicCtrl(QWidget* parent) : QWidget(parent) {
+  // The control paints every pixel itself; nothing is erased before.
+  setAttribute(Qt::WA_OpaquePaintEvent);
+  setAttribute(Qt::WA_NoSystemBackground);
+}
+
+void CBasicCtrl::DrawCtrl(QPainter&) {}
+
+void CBasicCtrl::DrawCtrlExtra(QPainter&) {}
+
+void CBasicCtrl::OnSizeChanged(int, int cx, int cy) { lastClientRect = QRect(0, 0, cx, cy); }
+
+QImage CBasicCtrl::RenderBuffer() {
+  QImage buffer(size(), QImage::Format_ARGB32_Premultiplied);
+  buffer.fill(Qt::black);
+  QPainter painter(&buffer);
+  DrawCtrl(painter);
+  return buffer;
+}
+
+void CBasicCtrl::paintEvent(QPaintEvent*) {
+  PaintDoubleBuffered(*this, [this](QPainter& painter) { DrawCtrl(painter); });
+}
+
+void CBasicCtrl::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  OnSizeChanged(0, event->size().width(), event->size().height());
+}
+
+void CBasicCtrl::mousePressEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton) {
+    DragParentFromBand(this, event->position().toPoint(), event->globalPosition().toPoint());
+  }
+  QWidget::mousePressEvent(event);
+}
+
+void CBasicCtrl::leaveEvent(QEvent* event) {
+  mouseTracking = 0;
+  update();
+  QWidget::leaveEvent(event);
+}
+
+bool DragParentFromBand(QWidget* control, QPoint position, QPoint globalPosition) {
+  QWidget* parent = control != nullptr ? control->parentWidget() : nullptr;
+  if (parent == nullptr) {
+    return false;
+  }
+  if (control->mapTo(parent, position).y() >= kDragBandHeight) {
+    return false;
+  }
+  StartWindowDrag(parent, globalPosition);
+  return true;
+}
+
+void DrawStateCell(const CBasicPropertyFrame& record, QPainter& painter, int cell) {
+  const QRect source = record.StateCellRect(cell);
+  if (source.isEmpty()) {
+    return;
+  }
+  painter.drawImage(QRect(QPoint(record.imageX, record.imageY), source.size()), *record.bgImage,
+                    source);
+}
+
+void DrawWrappedText(const CBasicPropertyFrame& record, QPainter& painter, const QRect& client) {
+  if (record.drawnText.isEmpty() || !record.fontUsable) {
+    return;
+  }
+  const int x = record.textOffsetX == -1 ? 1 : record.textOffsetX;
+  const int y = record.textOffsetY == -1 ? 1 : record.textOffsetY;
+  const int width = client.width() - 2 * x;
+  if (width <= 0) {
+    return;
+  }
+  painter.save();
+  painter.setFont(record.textFont);
+  painter.setPen(QColor::fromRgba(record.textColor));
+  // Height unlimited: every wrapped line is laid out; the control's edge cuts what lies below.
+  const QRect layout(x, y, width, std::numeric_limits<int>::max() / 4);
+  painter.setClipRect(client);
+  painter.drawText(layout, Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, record.drawnText);
+  painter.restore();
+}

@@ -1,0 +1,220 @@
+#include "controls/BasicDialog.h"
+
+#include <algorithm>
+
+#include <QAbstractButton>
+#include <QBitmap>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QResizeEvent>
+
+namespace {
+
+// The dialog template: a frameless popup with its own taskbar entry, 320 x 200 dialog units of
+// an 8-point dialog font until the layout gives the size.
+constexpr QSize kTemplateSize(480, 325);
+
+// Sets the caption a child window shows, whatever kind of widget it is.
+void SetChildText(QWidget* child, const QString& text) {
+  if (auto* label = qobject_cast<QLabel*>(child)) {
+    label->setText(text);
+  } else if (auto* button = qobject_cast<QAbstractButton*>(child)) {
+    button->setText(text);
+  } else if (auto* edit = qobject_cast<QLineEdit*>(child)) {
+    edit->setText(text);
+  } else {
+    child->setWindowTitle(text);
+  }
+}
+
+void SetChildTextColor(QWidget* child, QRgb color) {
+  QPalette palette = child->palette();
+  for (const QPalette::ColorRole role :
+       {QPalette::WindowText, QPalette::Text, QPalette::ButtonText}) {
+    palette.setColor(role, QColor::fromRgba(color));
+  }
+  child->setPalette(palette);
+}
+
+}  // namespace
+
+void ApplyShowCommand(QWidget* widget, int showCommand) {
+  if (widget != nullptr) {
+    widget->setVisible(showCommand != kShowCommandHide);
+  }
+}
+
+QRegion RegionFromKeyColor(const QImage& bitmap, QSize size) {
+  QRegion region(QRect(QPoint(0, 0), size));
+  const QImage pixels = bitmap.convertToFormat(QImage::Format_RGB32);
+  const int rows = std::min(kRegionScanRows, pixels.height());
+  for (int y = 0; y < rows; ++y) {
+    const auto* line = reinterpret_cast<const QRgb*>(pixels.constScanLine(y));
+    for (int x = 0; x < pixels.width();) {
+      if ((line[x] | 0xFF000000) != kRegionKeyColor) {
+        ++x;
+        continue;
+      }
+      const int start = x;
+      while (x < pixels.width() && (line[x] | 0xFF000000) == kRegionKeyColor) {
+        ++x;
+      }
+      region = region.xored(QRegion(start, y, x - start, 1));
+    }
+  }
+  return region;
+}
+
+CBasicDialog::CBasicDialog() : QDialog(nullptr, Qt::Window | Qt::FramelessWindowHint) {
+  setAttribute(Qt::WA_OpaquePaintEvent);
+  setAttribute(Qt::WA_NoSystemBackground);
+  resize(kTemplateSize);
+}
+
+// The controls go before the dialog's own parts; the store's destructor finds nothing left.
+CBasicDialog::~CBasicDialog() { ReleaseCtrls(); }
+
+void CBasicDialog::DrawDialog(QPainter& painter) {
+  painter.fillRect(rect(), QColor::fromRgb(ColorRefToArgb(GetDialogInfo().bgColor)));
+}
+
+void CBasicDialog::OnSizeChanged(int, int cx, int cy) { lastClientRect = QRect(0, 0, cx, cy); }
+
+void CBasicDialog::SetRoundRegion() {
+  QBitmap shape(width() + 1, height() + 1);
+  shape.fill(Qt::color0);
+  QPainter painter(&shape);
+  painter.setPen(Qt::NoPen);
+  painter.setBrush(Qt::color1);
+  painter.drawRoundedRect(QRectF(0, 0, width() + 1, height() + 1), 2.5, 2.5);
+  painter.end();
+  setMask(QRegion(shape));
+}
+
+bool CBasicDialog::OnInitDialog() { return true; }
+
+void CBasicDialog::OnDialogDrawn(const QImage&) {}
+
+void CBasicDialog::LoadLayoutFile(const QString& relativePath, std::int32_t dialogId,
+                                  const QString& variant) {
+  CBasicLayoutFrame::LoadLayoutFile(relativePath, dialogId, variant);
+  resizeHook = 1;
+}
+
+void CBasicDialog::ApplyDialogInfo() {
+  const DialogInfo& info = GetDialogInfo();
+  SetBGImage(info.bgPath, 1, 0, 0);
+  SetBGColor(info.bgColor);
+  paintMode = info.paintMode;
+  SetFont(info.font, info.fontSize);
+  SetTextColor(info.textColor);
+  SetText(info.text, info.textOffsetX, info.textOffsetY);
+  setWindowTitle(info.text);
+  // The window keeps its place; its size is the x + width and y + height of the layout.
+  const QPoint place = pos();
+  resize(std::max(0, info.rect.right), std::max(0, info.rect.bottom));
+  move(place);
+  // The dialog's own colour behind template children, as its background brush.
+  if (!info.bgColorText.isEmpty()) {
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Window, QColor::fromRgb(ColorRefToArgb(info.bgColor)));
+    setPalette(palette);
+  }
+  update();
+}
+
+void CBasicDialog::ApplyCtrlInfo() {
+  ReleaseCtrls();
+  for (const auto& [id, ctrl] : GetDialogInfo().ctrls) {
+    QWidget* child = FindDlgItem(this, id);
+    if (child == nullptr) {
+      continue;
+    }
+    child->setGeometry(ctrl.rect.left, ctrl.rect.top, std::max(0, ctrl.rect.right - ctrl.rect.left),
+                       std::max(0, ctrl.rect.bottom - ctrl.rect.top));
+    ApplyShowCommand(child, ctrl.show);
+    SetChildText(child, ctrl.text);
+    if (const QFont* font = CreateLayoutFont(ctrl.font, ctrl.fontSize)) {
+      child->setFont(*font);
+    }
+    SetChildTextColor(child, ColorRefToArgb(ctrl.textColor));
+  }
+}
+
+int CBasicDialog::DoModal() {
+  EnsureInitialized();
+  return exec();
+}
+
+void CBasicDialog::EnsureInitialized() {
+  if (!initialized_) {
+    initialized_ = true;
+    OnInitDialog();
+  }
+}
+
+QImage CBasicDialog::RenderBuffer() {
+  QImage buffer(size(), QImage::Format_ARGB32_Premultiplied);
+  buffer.fill(Qt::black);
+  QPainter painter(&buffer);
+  DrawDialog(painter);
+  return buffer;
+}
+
+void CBasicDialog::OnCtrlCommand(int, int) {}
+
+void CBasicDialog::OnCtrlNotify(int, int) {}
+
+void CBasicDialog::OnCtrlMessage(int, int, int) {}
+
+void CBasicDialog::paintEvent(QPaintEvent*) {
+  const qreal ratio = devicePixelRatioF();
+  QImage buffer(size() * ratio, QImage::Format_ARGB32_Premultiplied);
+  buffer.setDevicePixelRatio(ratio);
+  buffer.fill(Qt::black);
+  {
+    QPainter painter(&buffer);
+    DrawDialog(painter);
+  }
+  OnDialogDrawn(buffer);
+  QPainter(this).drawImage(QPoint(0, 0), buffer);
+}
+
+void CBasicDialog::resizeEvent(QResizeEvent* event) {
+  QDialog::resizeEvent(event);
+  OnSizeChanged(0, event->size().width(), event->size().height());
+  if (resizeHook != 0 && event->oldSize().isValid()) {
+    OnParentSized(event->size().width() - event->oldSize().width(),
+                  event->size().height() - event->oldSize().height());
+  }
+}
+
+void CBasicDialog::showEvent(QShowEvent* event) {
+  EnsureInitialized();
+  QDialog::showEvent(event);
+}
+
+CBasicNoneBorderDlg::CBasicNoneBorderDlg() = default;
+
+void CBasicNoneBorderDlg::SetRegionBitmapPath(const QString& path) { regionBitmapPath = path; }
+
+void CBasicNoneBorderDlg::OnSizeChanged(int sizeType, int cx, int cy) {
+  CBasicDialog::OnSizeChanged(sizeType, cx, cy);
+  if (regionBitmapPath.isEmpty()) {
+    return;
+  }
+  const QImage bitmap(regionBitmapPath);
+  if (!bitmap.isNull()) {
+    setMask(RegionFromKeyColor(bitmap, QSize(cx, cy)));
+  }
+}
+
+void CBasicNoneBorderDlg::mousePressEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton && event->position().y() < kDragBandHeight) {
+    StartWindowDrag(this, event->globalPosition().toPoint());
+  }
+  CBasicDialog::mousePressEvent(event);
+}

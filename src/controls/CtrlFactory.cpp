@@ -1,0 +1,114 @@
+#include "controls/CtrlFactory.h"
+
+#include <functional>
+
+#include "controls/BasicDialog.h"
+#include "controls/Buttons.h"
+#include "controls/CtrlNotify.h"
+#include "controls/ShowCtrls.h"
+#include "controls/StandardListCtrl.h"
+#include "controls/TaskListCtrl.h"
+#include "layout/BasicLayoutFrame.h"
+#include "layout/LayoutClasses.h"
+
+namespace {
+
+// A control as every pass handles it: the widget, its property record, and the table it goes in.
+struct CreatedCtrl {
+  QWidget* widget;
+  CBasicPropertyFrame* record;
+};
+
+using Constructor = std::function<CreatedCtrl(QWidget* dialog)>;
+
+template <typename Ctrl>
+Constructor Make() {
+  return [](QWidget* dialog) {
+    auto* ctrl = new Ctrl(dialog);
+    return CreatedCtrl{ctrl, ctrl};
+  };
+}
+
+struct Pass {
+  const char16_t* className;
+  Constructor construct;
+  CBasicLayoutFrame::CtrlTable table;
+};
+
+// In pass order; what each class takes from its record is in kLayoutClasses.
+const Pass& PassOf(const QString& className, bool& found) {
+  static const Pass kPasses[] = {
+      {kStandardButtonClass, Make<CStandardButton>(), CBasicLayoutFrame::CtrlTable::Button},
+      {kRadioBoxButtonClass, Make<CRadioBoxButton>(), CBasicLayoutFrame::CtrlTable::Button},
+      {kCheckBoxButtonClass, Make<CCheckBoxButton>(), CBasicLayoutFrame::CtrlTable::Button},
+      {kDriftButtonClass, Make<CDriftButton>(), CBasicLayoutFrame::CtrlTable::Button},
+      {kShowTextCtrlClass, Make<CShowTextCtrl>(), CBasicLayoutFrame::CtrlTable::Static},
+      {kShowImageCtrlClass, Make<CShowImageCtrl>(), CBasicLayoutFrame::CtrlTable::Static},
+      {kShowTextImageCtrlClass, Make<CShowTextImageCtrl>(), CBasicLayoutFrame::CtrlTable::Static},
+      {kStandardListCtrlClass, Make<CStandardListCtrl>(), CBasicLayoutFrame::CtrlTable::List},
+      {kShowTaskListCtrlClass, Make<CShowTaskListCtrl>(), CBasicLayoutFrame::CtrlTable::List},
+  };
+  for (const Pass& pass : kPasses) {
+    if (className == QStringView(pass.className)) {
+      found = true;
+      return pass;
+    }
+  }
+  found = false;
+  return kPasses[0];
+}
+
+}  // namespace
+
+void CreateCtrlsOfClass(CBasicLayoutFrame& store, QWidget* dialog, const QString& className) {
+  bool known = false;
+  const Pass& pass = PassOf(className, known);
+  const LayoutClass* layoutClass = FindLayoutClass(className);
+  if (!known || layoutClass == nullptr) {
+    return;
+  }
+  for (const auto& [id, info] : store.GetDialogInfo().ctrls) {
+    if (info.className != className) {
+      continue;
+    }
+    const CreatedCtrl ctrl = pass.construct(dialog);
+    CBasicPropertyFrame& record = *ctrl.record;
+    record.SetBGColor(info.bgColor);
+    record.borderColor = ColorRefToArgb(info.borderColor);
+    record.paintMode = info.paintMode;
+    // The window: its identifier, as a child of the dialog.
+    SetCtrlId(ctrl.widget, id);
+    if (auto* list = dynamic_cast<CBasicListCtrl*>(ctrl.widget)) {
+      list->UpdateBorderMargins();
+    }
+    if (layoutClass->usesImage) {
+      record.SetBGImage(info.bgPath, info.statusCount, 0, 0);
+    }
+    if (layoutClass->usesText) {
+      record.SetText(info.text, info.textOffsetX, info.textOffsetY);
+      record.SetFont(info.font, info.fontSize);
+      record.SetTextColor(info.textColor);
+    }
+    if (auto* list = dynamic_cast<CStandardListCtrl*>(ctrl.widget)) {
+      // The list's rows take a layout font of that cell height and the text colour.
+      if (const QFont* font = store.CreateLayoutFont(info.font, info.fontSize)) {
+        list->SetListFont(*font);
+      }
+      list->SetRowTextColor(info.textColor);
+    }
+    if (className == QStringView(kDriftButtonClass)) {
+      record.SetToolTip(info.description, ctrl.widget);
+    }
+    ctrl.widget->setGeometry(info.rect.left, info.rect.top,
+                             std::max(0, info.rect.right - info.rect.left),
+                             std::max(0, info.rect.bottom - info.rect.top));
+    ApplyShowCommand(ctrl.widget, info.show);
+    store.AddCtrl(pass.table, id, ctrl.widget);
+  }
+}
+
+void CreateAllCtrls(CBasicLayoutFrame& store, QWidget* dialog) {
+  for (const LayoutClass& layoutClass : kLayoutClasses) {
+    CreateCtrlsOfClass(store, dialog, QString::fromUtf16(layoutClass.name));
+  }
+}
