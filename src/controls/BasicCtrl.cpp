@@ -21,11 +21,7 @@ void CBasicCtrl::DrawCtrlExtra(QPainter&) {}
 void CBasicCtrl::OnSizeChanged(int, int cx, int cy) { lastClientRect = QRect(0, 0, cx, cy); }
 
 QImage CBasicCtrl::RenderBuffer() {
-  QImage buffer(size(), QImage::Format_ARGB32_Premultiplied);
-  buffer.fill(Qt::black);
-  QPainter painter(&buffer);
-  DrawCtrl(painter);
-  return buffer;
+  return RenderToImage(size(), [this](QPainter& painter) { DrawCtrl(painter); });
 }
 
 void CBasicCtrl::paintEvent(QPaintEvent*) {

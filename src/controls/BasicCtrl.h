@@ -40,6 +40,15 @@ class CBasicCtrl : public QWidget, public CBasicPropertyFrame {
 template <typename Draw>
 void PaintDoubleBuffered(QWidget& widget, Draw&& draw);
 
+// What `draw` paints into a fresh black buffer of `size` logical pixels at `ratio`.
+template <typename Draw>
+QImage DrawBuffer(QSize size, qreal ratio, Draw&& draw);
+
+// What `draw` paints into a fresh buffer of `size` (device pixel ratio 1): the RenderBuffer() of
+// the skinned windows, which tests and previews compare with what reaches the screen.
+template <typename Draw>
+QImage RenderToImage(QSize size, Draw&& draw);
+
 // Forwards a press at `position` (in `control`'s coordinates) to the dialog drag when it lies
 // in the top band of the control's parent. Returns true when a drag started.
 bool DragParentFromBand(QWidget* control, QPoint position, QPoint globalPosition);

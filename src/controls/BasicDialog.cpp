@@ -1,5 +1,7 @@
 #include "controls/BasicDialog.h"
 
+#include "controls/BasicCtrl.h"
+
 #include <algorithm>
 
 #include <QAbstractButton>
@@ -157,11 +159,7 @@ void CBasicDialog::EnsureInitialized() {
 }
 
 QImage CBasicDialog::RenderBuffer() {
-  QImage buffer(size(), QImage::Format_ARGB32_Premultiplied);
-  buffer.fill(Qt::black);
-  QPainter painter(&buffer);
-  DrawDialog(painter);
-  return buffer;
+  return RenderToImage(size(), [this](QPainter& painter) { DrawDialog(painter); });
 }
 
 void CBasicDialog::OnCtrlCommand(int, int) {}
@@ -171,14 +169,9 @@ void CBasicDialog::OnCtrlNotify(int, int) {}
 void CBasicDialog::OnCtrlMessage(int, int, int) {}
 
 void CBasicDialog::paintEvent(QPaintEvent*) {
-  const qreal ratio = devicePixelRatioF();
-  QImage buffer(size() * ratio, QImage::Format_ARGB32_Premultiplied);
-  buffer.setDevicePixelRatio(ratio);
-  buffer.fill(Qt::black);
-  {
-    QPainter painter(&buffer);
-    DrawDialog(painter);
-  }
+  const QImage buffer =
+      DrawBuffer(size(), devicePixelRatioF(), [this](QPainter& painter) { DrawDialog(painter); });
+  // The owner sees the freshly drawn buffer before it goes to the screen.
   OnDialogDrawn(buffer);
   QPainter(this).drawImage(QPoint(0, 0), buffer);
 }

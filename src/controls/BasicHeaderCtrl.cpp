@@ -21,11 +21,7 @@ void CBasicHeaderCtrl::DrawHeader(QPainter& painter) {
 void CBasicHeaderCtrl::DrawHeaderItems(QPainter&) {}
 
 QImage CBasicHeaderCtrl::RenderBuffer() {
-  QImage buffer(viewport()->size(), QImage::Format_ARGB32_Premultiplied);
-  buffer.fill(Qt::black);
-  QPainter painter(&buffer);
-  DrawHeader(painter);
-  return buffer;
+  return RenderToImage(viewport()->size(), [this](QPainter& painter) { DrawHeader(painter); });
 }
 
 QSize CBasicHeaderCtrl::sizeHint() const {

@@ -71,12 +71,7 @@ void CBasicButton::SetCheck(int check) {
 int CBasicButton::GetCheck() const { return checkState; }
 
 QImage CBasicButton::RenderBuffer() {
-  QImage buffer(size(), QImage::Format_ARGB32_Premultiplied);
-  // An unpainted pixel is black, as in the on-screen buffer.
-  buffer.fill(Qt::black);
-  QPainter painter(&buffer);
-  DrawButton(painter);
-  return buffer;
+  return RenderToImage(size(), [this](QPainter& painter) { DrawButton(painter); });
 }
 
 int CBasicButton::PushStateCell(int firstCell) const {

@@ -150,11 +150,7 @@ void CBasicDrawListCtrl::OnSizeChanged(int, int cx, int cy) {
 }
 
 QImage CBasicDrawListCtrl::RenderBuffer() {
-  QImage buffer(viewport()->size(), QImage::Format_ARGB32_Premultiplied);
-  buffer.fill(Qt::black);
-  QPainter painter(&buffer);
-  DrawList(painter);
-  return buffer;
+  return RenderToImage(viewport()->size(), [this](QPainter& painter) { DrawList(painter); });
 }
 
 void CBasicDrawListCtrl::paintEvent(QPaintEvent*) {
