@@ -26,10 +26,29 @@ void CLayoutPreviewDlg::DrawDialog(QPainter& painter) { PaintBackground(nullptr,
 
 void CLayoutPreviewDlg::OnDialogDrawn(const QImage& buffer) { CaptureCtrlBackgrounds(buffer, this); }
 
-QImage RenderLayout(const QString& path, int dialogId, const QString& variant) {
+QImage RenderLayout(const QString& path, int dialogId, const QString& variant,
+                    QStringList* problems) {
+  QStringList found;
   CLayoutPreviewDlg dialog;
   dialog.setAttribute(Qt::WA_DontShowOnScreen);
-  dialog.LoadAndApply(path, dialogId, variant);
+  const bool read = dialog.ReadLayout(path, dialogId, variant);
+  if (!read) {
+    found << QStringLiteral("the document was not read to its end: %1")
+                 .arg(dialog.GetReadReport().error);
+  } else if (dialog.GetDialogInfo().dialogID != dialogId) {
+    found << QStringLiteral("%1 has no dialog %2").arg(path).arg(dialogId);
+  }
+  if (!found.isEmpty()) {
+    if (problems != nullptr) {
+      *problems << found << dialog.GetReadReport().notes;
+    }
+    return QImage();
+  }
+  if (!QFileInfo::exists(dialog.regionBitmapPath) && problems != nullptr) {
+    *problems << QStringLiteral("no window shape: %1 is missing, the corners are not cut")
+                     .arg(dialog.regionBitmapPath);
+  }
+  dialog.ApplyLayout();
   dialog.show();
   QApplication::processEvents();
   QImage image = dialog.grab().toImage().convertToFormat(QImage::Format_ARGB32);
@@ -57,7 +76,8 @@ std::string RenderLayoutUsage() {
          "  --variant NAME  the layout variant to build (default Standard)\n"
          "  --help          show this help\n"
          "\n"
-         "Exit status: 0 when the image was written, 1 when it could not be, 2 for a usage\n"
+         "Exit status: 0 when the image was written, 1 when the document could not be read\n"
+         "to its end, has no such dialog, or the image could not be written, 2 for a usage\n"
          "error.\n";
 }
 
@@ -82,10 +102,17 @@ int RunRenderLayoutCommand(const std::vector<std::string>& arguments, std::FILE*
   const std::unique_ptr<QCoreApplication> application = EnsureOffscreenApplication(true);
   const LayoutCheckOptions& options = commandLine.options;
   const QString path = QFileInfo(QString::fromLocal8Bit(options.file)).absoluteFilePath();
+  QStringList problems;
   const QImage image =
-      RenderLayout(path, options.dialogId, QString::fromStdString(options.variant));
+      RenderLayout(path, options.dialogId, QString::fromStdString(options.variant), &problems);
+  for (const QString& problem : problems) {
+    std::fprintf(err, "tarvelo: %s\n", problem.toLocal8Bit().constData());
+  }
+  if (image.isNull()) {
+    return kExitFailure;
+  }
   const QString target = QString::fromLocal8Bit(commandLine.out);
-  if (image.isNull() || !image.save(target, "PNG")) {
+  if (!image.save(target, "PNG")) {
     std::fprintf(err, "tarvelo: cannot write %s\n", target.toLocal8Bit().constData());
     return kExitFailure;
   }

@@ -11,6 +11,7 @@
 
 #include <QImage>
 #include <QString>
+#include <QStringList>
 
 #include "controls/BasicDialog.h"
 
@@ -25,8 +26,11 @@ class CLayoutPreviewDlg : public CBasicNoneBorderDlg {
 };
 
 // The dialog of `path` (dialog `dialogId`, `variant`) as the window would show it; transparent
-// outside the window shape. Needs a QApplication.
-QImage RenderLayout(const QString& path, int dialogId, const QString& variant);
+// outside the window shape. A null image when the document could not be read to its end or has
+// no such dialog; `problems` then says why, and also names a missing window-shape bitmap. Needs a
+// QApplication.
+QImage RenderLayout(const QString& path, int dialogId, const QString& variant,
+                    QStringList* problems = nullptr);
 
 // The text of --help, ending in a line break.
 std::string RenderLayoutUsage();

@@ -37,7 +37,9 @@ void CBasicCtrl::mousePressEvent(QMouseEvent* event) {
   if (event->button() == Qt::LeftButton) {
     DragParentFromBand(this, event->position().toPoint(), event->globalPosition().toPoint());
   }
-  QWidget::mousePressEvent(event);
+  // The press is the control's: passed on, it would reach the dialog, whose own band would
+  // start a second drag.
+  event->accept();
 }
 
 void CBasicCtrl::leaveEvent(QEvent* event) {

@@ -16,7 +16,7 @@
 namespace {
 
 // The dialog template: a frameless popup with its own taskbar entry, 320 x 200 dialog units of
-// an 8-point dialog font until the layout gives the size.
+// a 9-point dialog font until the layout gives the size.
 constexpr QSize kTemplateSize(480, 325);
 
 // Sets the caption a child window shows, whatever kind of widget it is.
@@ -46,6 +46,13 @@ void SetChildTextColor(QWidget* child, QRgb color) {
 void ApplyShowCommand(QWidget* widget, int showCommand) {
   if (widget != nullptr) {
     widget->setVisible(showCommand != kShowCommandHide);
+  }
+}
+
+void PlaceByRect(QWidget* widget, const LayoutRect& rect) {
+  if (widget != nullptr) {
+    widget->setGeometry(rect.left, rect.top, std::max(0, rect.right - rect.left),
+                        std::max(0, rect.bottom - rect.top));
   }
 }
 
@@ -135,8 +142,7 @@ void CBasicDialog::ApplyCtrlInfo() {
     if (child == nullptr) {
       continue;
     }
-    child->setGeometry(ctrl.rect.left, ctrl.rect.top, std::max(0, ctrl.rect.right - ctrl.rect.left),
-                       std::max(0, ctrl.rect.bottom - ctrl.rect.top));
+    PlaceByRect(child, ctrl.rect);
     ApplyShowCommand(child, ctrl.show);
     SetChildText(child, ctrl.text);
     if (const QFont* font = CreateLayoutFont(ctrl.font, ctrl.fontSize)) {

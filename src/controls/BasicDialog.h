@@ -17,6 +17,8 @@ class QImage;
 inline constexpr int kShowCommandHide = 0;
 inline constexpr int kShowCommandShow = 5;
 void ApplyShowCommand(QWidget* widget, int showCommand);
+// Places a control at a layout rectangle in its parent's client coordinates.
+void PlaceByRect(QWidget* widget, const LayoutRect& rect);
 
 // The colour of a pixel that a window-shape bitmap cuts out: RGB(210, 10, 10).
 inline constexpr QRgb kRegionKeyColor = 0xFFD20A0A;

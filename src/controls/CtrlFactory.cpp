@@ -1,6 +1,7 @@
 #include "controls/CtrlFactory.h"
 
 #include <functional>
+#include <iterator>
 
 #include "controls/BasicDialog.h"
 #include "controls/Buttons.h"
@@ -48,6 +49,8 @@ const Pass& PassOf(const QString& className, bool& found) {
       {kStandardListCtrlClass, Make<CStandardListCtrl>(), CBasicLayoutFrame::CtrlTable::List},
       {kShowTaskListCtrlClass, Make<CShowTaskListCtrl>(), CBasicLayoutFrame::CtrlTable::List},
   };
+  static_assert(std::size(kPasses) == std::size(kLayoutClasses),
+                "one creation pass per class the layouts name");
   for (const Pass& pass : kPasses) {
     if (className == QStringView(pass.className)) {
       found = true;
@@ -99,15 +102,14 @@ void CreateCtrlsOfClass(CBasicLayoutFrame& store, QWidget* dialog, const QString
     if (className == QStringView(kDriftButtonClass)) {
       record.SetToolTip(info.description, ctrl.widget);
     }
-    ctrl.widget->setGeometry(info.rect.left, info.rect.top,
-                             std::max(0, info.rect.right - info.rect.left),
-                             std::max(0, info.rect.bottom - info.rect.top));
+    PlaceByRect(ctrl.widget, info.rect);
     ApplyShowCommand(ctrl.widget, info.show);
     store.AddCtrl(pass.table, id, ctrl.widget);
   }
 }
 
 void CreateAllCtrls(CBasicLayoutFrame& store, QWidget* dialog) {
+  // kLayoutClasses lists the classes in pass order.
   for (const LayoutClass& layoutClass : kLayoutClasses) {
     CreateCtrlsOfClass(store, dialog, QString::fromUtf16(layoutClass.name));
   }

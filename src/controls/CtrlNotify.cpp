@@ -64,7 +64,8 @@ QWidget* FindDlgItem(const QWidget* dialog, int ctrlId) {
     return nullptr;
   }
   for (QWidget* child : dialog->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-    if (GetCtrlId(child) == ctrlId) {
+    // A child without an identifier is not control 0.
+    if (child->property(kCtrlIdProperty).isValid() && GetCtrlId(child) == ctrlId) {
       return child;
     }
   }

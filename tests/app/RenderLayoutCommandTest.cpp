@@ -75,6 +75,15 @@ TEST(RenderLayoutTest, TheCommandWritesAnImageOrSaysWhatIsMissing) {
   EXPECT_EQ(RunRenderLayoutCommand({"--render-layout", layout, "--out", folder.File("no/such/x.png")},
                                    stdoutFile, stderrFile),
             1);
+  // A document without the dialog, or one that cannot be read to its end, gives no image.
+  EXPECT_EQ(RunRenderLayoutCommand({"--render-layout", layout, "--out", out, "--dialog", "7"},
+                                   stdoutFile, stderrFile),
+            1);
+  QStringList problems;
+  EXPECT_TRUE(RenderLayout(QString::fromStdString(folder.File("missing.xml")), 201, "Standard",
+                           &problems)
+                  .isNull());
+  EXPECT_EQ(problems.size(), 2) << problems.join('\n').toStdString();
   std::fclose(stdoutFile);
   std::fclose(stderrFile);
 }

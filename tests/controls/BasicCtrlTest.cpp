@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "TemporaryDirectory.h"
+#include "controls/BasicDialog.h"
 #include "controls/CtrlNotify.h"
 #include "controls/ShowCtrls.h"
 
@@ -130,7 +131,8 @@ TEST(ShowCtrlsTest, ImageControlsShowCellZeroUnscaled) {
 TEST(ShowCtrlsTest, PressesInTheParentsTopBandDragTheDialog) {
   drags.clear();
   SetWindowDragHook(RecordDrag);
-  QWidget dialog;
+  // On a borderless dialog, whose own band must not start a second drag for the same press.
+  CBasicNoneBorderDlg dialog;
   dialog.resize(200, 100);
   CShowTextCtrl title(&dialog);
   title.setGeometry(30, 4, 100, 40);

@@ -1,6 +1,7 @@
 #include "controls/CtrlFactory.h"
 
 #include <QFile>
+#include <QFontMetrics>
 #include <gtest/gtest.h>
 
 #include "ScopedEnvironment.h"
@@ -91,7 +92,11 @@ TEST_F(FactoryTest, TheShippedLayoutIsCreatedPassByPass) {
   ASSERT_NE(list, nullptr);
   EXPECT_EQ(list->geometry(), QRect(10, 50, 308, 141));
   EXPECT_EQ(list->paintMode, 1);
+  // The rows take the layout font of cell height 13 and the text colour 6,65,105.
   EXPECT_EQ(store_.FontCount(), 1u);
+  EXPECT_EQ(list->font().family(), "Liberation Sans");
+  EXPECT_LE(QFontMetrics(list->font()).ascent() + QFontMetrics(list->font()).descent(), 13);
+  EXPECT_EQ(list->palette().color(QPalette::Text), QColor(6, 65, 105));
 }
 
 TEST_F(FactoryTest, OnlyExactClassNamesCreateControls) {
