@@ -3,6 +3,7 @@
 #include <limits>
 
 #include <QMouseEvent>
+#include <QTextOption>
 #include <QPaintEvent>
 #include <QResizeEvent>
 
@@ -76,15 +77,17 @@ void DrawWrappedText(const CBasicPropertyFrame& record, QPainter& painter, const
   const int x = record.textOffsetX == -1 ? 1 : record.textOffsetX;
   const int y = record.textOffsetY == -1 ? 1 : record.textOffsetY;
   const int width = client.width() - 2 * x;
-  if (width <= 0) {
-    return;
-  }
   painter.save();
   painter.setFont(record.textFont);
   painter.setPen(QColor::fromRgba(record.textColor));
-  // Height unlimited: every wrapped line is laid out; the control's edge cuts what lies below.
-  const QRect layout(x, y, width, std::numeric_limits<int>::max() / 4);
   painter.setClipRect(client);
-  painter.drawText(layout, Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, record.drawnText);
+  // Words wrap at the layout width, a word longer than a line breaks inside; a layout width of
+  // 0 or less means no wrapping at all. The height is unlimited: the control's edge cuts what
+  // lies below.
+  QTextOption option(Qt::AlignLeft | Qt::AlignTop);
+  option.setWrapMode(width > 0 ? QTextOption::WrapAtWordBoundaryOrAnywhere : QTextOption::NoWrap);
+  const qreal layoutWidth = width > 0 ? width : std::numeric_limits<int>::max() / 4;
+  painter.drawText(QRectF(x, y, layoutWidth, std::numeric_limits<int>::max() / 4), record.drawnText,
+                   option);
   painter.restore();
 }

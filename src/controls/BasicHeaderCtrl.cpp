@@ -30,6 +30,51 @@ QSize CBasicHeaderCtrl::sizeHint() const {
   return hint;
 }
 
+CSeparatorHeaderCtrl::CSeparatorHeaderCtrl(QWidget* parent) : CBasicHeaderCtrl(parent) {}
+
+void CSeparatorHeaderCtrl::SetSeparatorImage(const QString& path) {
+  separatorImage = path.isEmpty() ? QImage() : QImage(path);
+  separatorWidth = separatorImage.width();
+  separatorHeight = separatorImage.height();
+  viewport()->update();
+}
+
+void CSeparatorHeaderCtrl::DrawSections(QPainter& painter, int columnShift, int separatorTop) {
+  // Titles are read into a buffer of 256 wide characters, terminator included.
+  constexpr int kMaxTitleLength = 255;
+  constexpr int kTitleTop = 3;
+  const QAbstractItemModel* items = model();
+  if (items == nullptr) {
+    return;
+  }
+  const QRect client = viewport()->rect();
+  for (int logical = 0; logical < count(); ++logical) {
+    // Hidden columns have no width either; neither gets a separator or a title.
+    const int width = isSectionHidden(logical) ? 0 : sectionSize(logical);
+    if (width == 0) {
+      continue;
+    }
+    const int left = sectionPosition(logical) - columnShift;
+    if (!separatorImage.isNull()) {
+      painter.drawImage(QPoint(left + width - separatorOffset, client.top() + separatorTop),
+                        separatorImage);
+    }
+    if (!fontUsable) {
+      continue;
+    }
+    const QString title =
+        items->headerData(logical, orientation(), Qt::DisplayRole).toString().left(kMaxTitleLength);
+    const QRect box(left - separatorOffset, client.top() + kTitleTop, width,
+                    client.height() - kTitleTop);
+    painter.save();
+    painter.setClipRect(box, Qt::IntersectClip);
+    painter.setFont(textFont);
+    painter.setPen(QColor::fromRgba(textColor));
+    painter.drawText(box, Qt::AlignCenter | Qt::TextWordWrap, title);
+    painter.restore();
+  }
+}
+
 void CBasicHeaderCtrl::paintEvent(QPaintEvent*) {
   PaintDoubleBuffered(*viewport(), [this](QPainter& painter) { DrawHeader(painter); });
 }

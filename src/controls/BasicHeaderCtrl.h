@@ -31,3 +31,25 @@ class CBasicHeaderCtrl : public QHeaderView, public CBasicPropertyFrame {
  protected:
   void paintEvent(QPaintEvent* event) override;
 };
+
+// A header that draws, for every column with a width, a separator image at the column's right
+// edge and the column's title centred in the column: the part the list headers share.
+class CSeparatorHeaderCtrl : public CBasicHeaderCtrl {
+ public:
+  explicit CSeparatorHeaderCtrl(QWidget* parent = nullptr);
+
+  // Loads the separator; a file that is not a readable image leaves no separators.
+  void SetSeparatorImage(const QString& path);
+
+  // For every section with a width, from `columnShift` pixels left of its position: the
+  // separator at (right − separatorOffset, top + separatorTop), the title centred in
+  // (left − separatorOffset, top + 3, width, height − 3), wrapped at word boundaries and cut at
+  // the column's edges, in the record's font and text colour (no titles without a usable font).
+  void DrawSections(QPainter& painter, int columnShift, int separatorTop);
+
+  QImage separatorImage;
+  int separatorWidth = 0;
+  int separatorHeight = 0;
+  // Subtracted from a column's right edge for its separator and from its left edge for its title.
+  int separatorOffset = 0;
+};

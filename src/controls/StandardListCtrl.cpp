@@ -13,11 +13,8 @@ namespace {
 // without the rightmost 50 columns and the bottom 5 rows, is stretched over the header.
 constexpr int kBackgroundUnusedRight = 50;
 constexpr int kBackgroundUnusedBottom = 5;
-// The separator hangs from this many pixels below the header's top; titles start 3 below it.
+// The separator hangs from this many pixels below the header's top.
 constexpr int kSeparatorTop = 4;
-constexpr int kTitleTop = 3;
-// A title is read into a buffer of 256 wide characters, terminator included.
-constexpr int kMaxTitleLength = 255;
 // A desktop list view's rows are a few pixels taller than a line of their font.
 constexpr int kRowPadding = 4;
 
@@ -35,7 +32,7 @@ Qt::Alignment CellAlignment(CStandardListCtrl::ColumnAlign align) {
 
 }  // namespace
 
-CStandardHeaderCtrl::CStandardHeaderCtrl(QWidget* parent) : CBasicHeaderCtrl(parent) {
+CStandardHeaderCtrl::CStandardHeaderCtrl(QWidget* parent) : CSeparatorHeaderCtrl(parent) {
   // A click on a title neither sorts nor selects the column, and columns stay in their order,
   // so logical and visual indexes agree. A column may be dragged down to zero width.
   setSectionsClickable(false);
@@ -44,12 +41,6 @@ CStandardHeaderCtrl::CStandardHeaderCtrl(QWidget* parent) : CBasicHeaderCtrl(par
   setStretchLastSection(false);
   setMinimumSectionSize(0);
   setSectionResizeMode(QHeaderView::Interactive);
-}
-
-void CStandardHeaderCtrl::SetSeparatorImage(const QString& path) {
-  separatorImage = QImage(path);
-  separatorWidth = separatorImage.width();
-  separatorHeight = separatorImage.height();
 }
 
 void CStandardHeaderCtrl::DrawHeaderItems(QPainter& painter) {
@@ -65,38 +56,8 @@ void CStandardHeaderCtrl::DrawHeaderItems(QPainter& painter) {
       painter.restore();
     }
   }
-  if (model() == nullptr) {
-    return;
-  }
-  for (int logical = 0; logical < count(); ++logical) {
-    // Hidden columns have no width either; neither gets a separator or a title.
-    const int width = sectionSize(logical);
-    if (width == 0) {
-      continue;
-    }
-    const int left = sectionViewportPosition(logical);
-    if (!separatorImage.isNull()) {
-      painter.drawImage(QPoint(left + width - separatorOffset, client.top() + kSeparatorTop),
-                        separatorImage);
-    }
-    if (!fontUsable) {
-      continue;
-    }
-    // Titles are centred whatever the alignment of the column's cells; a title too wide for its
-    // column wraps at word boundaries and is cut at the column's edges.
-    const QString title = model()
-                              ->headerData(logical, orientation(), Qt::DisplayRole)
-                              .toString()
-                              .left(kMaxTitleLength);
-    const QRect box(left - separatorOffset, client.top() + kTitleTop, width,
-                    client.height() - kTitleTop);
-    painter.save();
-    painter.setClipRect(box, Qt::IntersectClip);
-    painter.setFont(textFont);
-    painter.setPen(QColor::fromRgba(textColor));
-    painter.drawText(box, Qt::AlignCenter | Qt::TextWordWrap, title);
-    painter.restore();
-  }
+  // The columns scroll with the list: their place in the viewport.
+  DrawSections(painter, offset(), kSeparatorTop);
 }
 
 CStandardListCtrl::CStandardListCtrl(QWidget* parent)

@@ -14,24 +14,14 @@
 
 inline constexpr char16_t kStandardListCtrlClass[] = u"StandardListCtrl";
 
-class CStandardHeaderCtrl : public CBasicHeaderCtrl {
+class CStandardHeaderCtrl : public CSeparatorHeaderCtrl {
  public:
   explicit CStandardHeaderCtrl(QWidget* parent = nullptr);
 
   // The stretched background (its rightmost 50 columns and bottom 5 rows are never shown), then
   // for every column that has a width its separator and its centred title.
+  // The separator offset stays 0 here.
   void DrawHeaderItems(QPainter& painter) override;
-
-  // Loads the separator drawn at the right edge of every column; an unreadable file leaves a
-  // null image and no separators.
-  void SetSeparatorImage(const QString& path);
-
-  QImage separatorImage;
-  int separatorWidth = 0;
-  int separatorHeight = 0;
-  // Subtracted from a column's right edge for its separator and from its left edge for its
-  // title. Nothing sets it; it is kept so that a skin could shift both together.
-  int separatorOffset = 0;
 };
 
 class CStandardListCtrl : public CBasicListCtrl {

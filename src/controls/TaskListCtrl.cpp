@@ -164,7 +164,7 @@ void CBasicDrawListCtrl::resizeEvent(QResizeEvent* event) {
 
 // ---------------------------------------------------------------------------------------------
 
-CShowTaskHeaderCtrl::CShowTaskHeaderCtrl(QWidget* parent) : CBasicHeaderCtrl(parent) {}
+CShowTaskHeaderCtrl::CShowTaskHeaderCtrl(QWidget* parent) : CSeparatorHeaderCtrl(parent) {}
 
 void CShowTaskHeaderCtrl::DrawHeaderItems(QPainter& painter) {
   const QRect client = viewport()->rect();
@@ -175,41 +175,8 @@ void CShowTaskHeaderCtrl::DrawHeaderItems(QPainter& painter) {
   gradient.setSpread(QGradient::RepeatSpread);
   painter.fillRect(client, gradient);
 
-  const QAbstractItemModel* items = model();
-  if (items == nullptr) {
-    return;
-  }
-  painter.save();
-  painter.setFont(textFont);
-  painter.setPen(QColor::fromRgba(textColor));
-  for (int i = 0; i < count(); ++i) {
-    const int width = isSectionHidden(i) ? 0 : sectionSize(i);
-    if (width == 0) {
-      continue;
-    }
-    const int left = sectionPosition(i);
-    // Titles are read into a buffer of 256 characters, its terminator included.
-    const QString title = items->headerData(i, orientation(), Qt::DisplayRole).toString().left(255);
-    if (separatorImage && !separatorImage->isNull()) {
-      painter.drawImage(QPoint(left + width - separatorOffset, client.top() - 1), *separatorImage);
-    }
-    if (fontUsable) {
-      painter.drawText(QRect(left - separatorOffset, client.top() + 3, width, client.height() - 3),
-                       Qt::AlignCenter, title);
-    }
-  }
-  painter.restore();
-}
-
-void CShowTaskHeaderCtrl::SetSeparatorImage(const QString& path) {
-  QImage image;
-  if (!path.isEmpty()) {
-    image.load(path);
-  }
-  separatorWidth = image.width();
-  separatorHeight = image.height();
-  separatorImage = std::move(image);
-  viewport()->update();
+  // The separators hang one pixel above the header's top edge.
+  DrawSections(painter, 0, -1);
 }
 
 void CShowTaskHeaderCtrl::mouseMoveEvent(QMouseEvent* event) {
@@ -390,6 +357,11 @@ int CShowTaskListCtrl::RowHitTest(QPoint point) const {
     return -1;
   }
   const int y = point.y() + VerticalPosition() - headerHeight;
+  // A point above the first row (under the header) is on no row; integer division alone would
+  // take the last 29 pixels above it for row 0.
+  if (y < 0) {
+    return -1;
+  }
   const int single = SingleSelectedRow();
   int row = 0;
   if (single < 0) {
@@ -401,8 +373,7 @@ int CShowTaskListCtrl::RowHitTest(QPoint point) const {
   } else {
     row = single;
   }
-  // Above the first row (under the header) there is no row either.
-  return row >= 0 && row < rowCount() ? row : -1;
+  return row < rowCount() ? row : -1;
 }
 
 int CShowTaskListCtrl::ColumnHitTest(int x) const {

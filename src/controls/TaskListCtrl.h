@@ -68,21 +68,13 @@ class CBasicDrawListCtrl : public CBasicListCtrl {
 
 // The task list's header: a vertical gradient, a separator at the right edge of every column and
 // the centred titles, all shifted left by the list's horizontal scroll position.
-class CShowTaskHeaderCtrl : public CBasicHeaderCtrl {
+class CShowTaskHeaderCtrl : public CSeparatorHeaderCtrl {
  public:
   explicit CShowTaskHeaderCtrl(QWidget* parent = nullptr);
 
+  // The separator offset holds the list's horizontal scroll position.
   void DrawHeaderItems(QPainter& painter) override;
 
-  // Loads the separator drawn at the right edge of every column; a file that is not a readable
-  // image leaves no separator.
-  void SetSeparatorImage(const QString& path);
-
-  std::optional<QImage> separatorImage;
-  int separatorWidth = 0;
-  int separatorHeight = 0;
-  // The list's horizontal scroll position.
-  int separatorOffset = 0;
   // Set while the mouse is over the header; it has no visible effect.
   int mouseTracking = 0;
 
