@@ -5,31 +5,15 @@
 #include <QPainter>
 
 #include "app/LayoutCheckCommand.h"
+#include "app/LayoutDialog.h"
 #include "app/OffscreenApplication.h"
 #include "app/SearchCommand.h"
 #include "app/SkinDeployment.h"
-#include "controls/CtrlFactory.h"
-#include "platform/WorkingFolder.h"
-
-CLayoutPreviewDlg::CLayoutPreviewDlg() {
-  // The window shape comes from the deployed skin, as the main window's does.
-  SetRegionBitmapPath(MakeLayoutPath(QString::fromUtf16(kPictureFolder) +
-                                     QStringLiteral("\\SearchDevice_BlackGround.bmp")));
-}
-
-void CLayoutPreviewDlg::ApplyCtrlInfo() {
-  ReleaseCtrls();
-  CreateAllCtrls(*this, this);
-}
-
-void CLayoutPreviewDlg::DrawDialog(QPainter& painter) { PaintBackground(nullptr, this, painter); }
-
-void CLayoutPreviewDlg::OnDialogDrawn(const QImage& buffer) { CaptureCtrlBackgrounds(buffer, this); }
 
 QImage RenderLayout(const QString& path, int dialogId, const QString& variant,
                     QStringList* problems) {
   QStringList found;
-  CLayoutPreviewDlg dialog;
+  CLayoutDialog dialog;
   dialog.setAttribute(Qt::WA_DontShowOnScreen);
   const bool read = dialog.ReadLayout(path, dialogId, variant);
   if (!read) {

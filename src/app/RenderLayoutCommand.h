@@ -13,18 +13,6 @@
 #include <QString>
 #include <QStringList>
 
-#include "controls/BasicDialog.h"
-
-// A borderless dialog that builds its controls from its layout the way the main window does and
-// paints its background by its paint mode.
-class CLayoutPreviewDlg : public CBasicNoneBorderDlg {
- public:
-  CLayoutPreviewDlg();
-  void ApplyCtrlInfo() override;
-  void DrawDialog(QPainter& painter) override;
-  void OnDialogDrawn(const QImage& buffer) override;
-};
-
 // The dialog of `path` (dialog `dialogId`, `variant`) as the window would show it; transparent
 // outside the window shape. A null image when the document could not be read to its end or has
 // no such dialog; `problems` then says why, and also names a missing window-shape bitmap. Needs a

@@ -3,9 +3,13 @@
 #include <string>
 #include <vector>
 
+#include <QApplication>
+
 #include "app/LayoutCheckCommand.h"
 #include "app/RenderLayoutCommand.h"
 #include "app/SearchCommand.h"
+#include "app/VexiloApp.h"
+#include "app/VexiloDlg.h"
 
 namespace {
 
@@ -16,22 +20,42 @@ bool NamesMode(const std::vector<std::string>& arguments, const std::string& mod
   });
 }
 
+// True when the arguments ask for the window: none, or only "--log FILE" ("--log=FILE").
+bool WindowArguments(const std::vector<std::string>& arguments, std::string& logFile) {
+  if (arguments.empty()) {
+    return true;
+  }
+  if (arguments.size() == 2 && arguments[0] == "--log" && !arguments[1].empty() &&
+      arguments[1].rfind("--", 0) != 0) {
+    logFile = arguments[1];
+    return true;
+  }
+  if (arguments.size() == 1 && arguments[0].rfind("--log=", 0) == 0 && arguments[0].size() > 6) {
+    logFile = arguments[0].substr(6);
+    return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
   const std::vector<std::string> arguments(argv + 1, argv + argc);
-  // Any argument selects a command-line mode; the window is what a start without arguments
-  // opens.
+  // The window is what a start without arguments (or with only a log file) opens; any other
+  // argument selects a command-line mode.
   if (NamesMode(arguments, "--check-layout")) {
     return RunLayoutCheckCommand(arguments, stdout, stderr);
   }
   if (NamesMode(arguments, "--render-layout")) {
     return RunRenderLayoutCommand(arguments, stdout, stderr);
   }
-  if (!arguments.empty()) {
-    return RunSearchCommand(arguments, stdout, stderr);
+  std::string logFile;
+  if (WindowArguments(arguments, logFile)) {
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QString::fromLatin1(kProductTitle));
+    CVexiloApp app(logFile);
+    app.InitInstance();
+    return app.ExitInstance();
   }
-  std::fputs("tarvelo: the window is not built yet; use tarvelo --search (see tarvelo --help)\n",
-             stderr);
-  return kExitUsage;
+  return RunSearchCommand(arguments, stdout, stderr);
 }

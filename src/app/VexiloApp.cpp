@@ -1,0 +1,164 @@
+#include "app/VexiloApp.h"
+
+#include <unistd.h>
+
+#include <QDir>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QLockFile>
+#include <QMessageBox>
+
+#include "app/DeviceTable.h"
+#include "app/SkinDeployment.h"
+#include "app/VexiloDlg.h"
+#include "diag/LogSystem.h"
+#include "discovery/SearchDeviceManager.h"
+
+namespace {
+
+MessageBoxHook messageBoxHook = nullptr;
+
+// How long a second start waits for the running window to take its command.
+constexpr int kBringToFrontWaitMs = 2000;
+// How long the exit waits for each search worker's receive thread to end.
+constexpr auto kWorkerExitWait = std::chrono::seconds(5);
+
+QString ServerPath() {
+  return InstanceFolder() + QLatin1Char('/') + QString::fromLatin1(kProductTitle);
+}
+
+void ShowMessage(const QString& caption, const QString& text) {
+  if (messageBoxHook != nullptr) {
+    messageBoxHook(caption, text);
+    return;
+  }
+  QMessageBox box(QMessageBox::Warning, caption, text, QMessageBox::Ok);
+  box.exec();
+}
+
+}  // namespace
+
+QString DeployFailureMessage(int languageCode) {
+  switch (languageCode) {
+    case 2:
+      return QStringLiteral("创建配置文件失败!");
+    case 3:
+      return QStringLiteral("創建配置文件失敗!");
+    case 4:
+      return QStringLiteral("設定ファイルの作成に失敗しました!");
+    case 5:
+      return QStringLiteral("Erstellung Konfigurationsdatei fehlgeschlagen!");
+    case 6:
+      return QStringLiteral("La création du fichier de configuration a échoué!");
+    case 9:
+      return QStringLiteral("Falha ao criar ficheiro config!");
+    case 10:
+      return QStringLiteral("Error al crear el archivo de configuración!");
+    case 11:
+      return QStringLiteral("Impossibile creare il file di configurazione!");
+    default:
+      return QStringLiteral("Failed to create the configuration file!");
+  }
+}
+
+QString InstanceFolder() {
+  const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+  if (!runtime.isEmpty() && QDir(runtime).exists()) {
+    return runtime;
+  }
+  // The temporary folder is shared by every user: each gets a folder only they can enter.
+  const QString folder = QDir::tempPath() + QStringLiteral("/tarvelo-%1").arg(::getuid());
+  QDir().mkpath(folder);
+  QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                    QFileDevice::ExeOwner);
+  return folder;
+}
+
+void SetMessageBoxHook(MessageBoxHook hook) { messageBoxHook = hook; }
+
+bool SendBringToFront() {
+  QLocalSocket socket;
+  socket.connectToServer(ServerPath());
+  if (!socket.waitForConnected(kBringToFrontWaitMs)) {
+    return false;
+  }
+  socket.write(QByteArray::number(kBringToFrontCommand) + '\n');
+  const bool written = socket.waitForBytesWritten(kBringToFrontWaitMs);
+  socket.disconnectFromServer();
+  return written;
+}
+
+std::unique_ptr<QLocalServer> ListenForBringToFront(const std::function<void()>& onCommand) {
+  auto server = std::make_unique<QLocalServer>();
+  server->setSocketOptions(QLocalServer::UserAccessOption);
+  // A socket file left by a crashed instance is in the way; this instance holds the lock.
+  QLocalServer::removeServer(ServerPath());
+  if (!server->listen(ServerPath())) {
+    return nullptr;
+  }
+  QLocalServer* raw = server.get();
+  QObject::connect(raw, &QLocalServer::newConnection, raw, [raw, onCommand] {
+    while (QLocalSocket* socket = raw->nextPendingConnection()) {
+      QObject::connect(socket, &QLocalSocket::readyRead, socket, [socket, onCommand] {
+        while (socket->canReadLine()) {
+          if (socket->readLine().trimmed() == QByteArray::number(kBringToFrontCommand)) {
+            onCommand();
+          }
+        }
+      });
+      QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+    }
+  });
+  return server;
+}
+
+CVexiloApp::CVexiloApp(std::string logFile) : logFile_(std::move(logFile)) {}
+
+CVexiloApp::~CVexiloApp() = default;
+
+bool CVexiloApp::InitInstance() {
+  instanceMutex = std::make_unique<QLockFile>(InstanceFolder() + QStringLiteral("/Tarvelo.lock"));
+  // A lock is stale only when its process has gone, never by its age.
+  instanceMutex->setStaleLockTime(0);
+  if (!instanceMutex->tryLock(0)) {
+    const bool otherInstance = instanceMutex->error() == QLockFile::LockFailedError;
+    instanceMutex.reset();
+    if (otherInstance) {
+      SendBringToFront();
+    }
+    return false;
+  }
+  if (!DeploySkinFiles()) {
+    ShowMessage(QString::fromLatin1(kProductTitle), DeployFailureMessage(GetLanguageCode()));
+    exitStatus_ = 1;
+    return false;
+  }
+  InitDiscovery();
+  CVexiloDlg dialog;
+  const std::unique_ptr<QLocalServer> server =
+      ListenForBringToFront([&dialog] { dialog.OnBringToFront(); });
+  dialog.DoModal();
+  return false;
+}
+
+int CVexiloApp::ExitInstance() {
+  DeviceTable::Instance();
+  SearchDeviceManager& manager = SearchDeviceManager::Instance();
+  manager.StopSearch();
+  manager.WaitForWorkThreads(kWorkerExitWait);
+  instanceMutex.reset();
+  return exitStatus_;
+}
+
+void CVexiloApp::InitDiscovery() {
+  DeviceTable::Instance();
+  if (logFile_.empty()) {
+    SetLogState(false, nullptr);
+  } else {
+    SetLogState(true, logFile_.c_str());
+  }
+  SearchDeviceManager::foundCallback.store(&DeviceFoundHandler);
+  SearchDeviceManager& manager = SearchDeviceManager::Instance();
+  manager.autoRefreshLocalIP = true;
+  manager.StartSearch();
+}

@@ -1,0 +1,96 @@
+#pragma once
+
+// The program's window: a borderless, skinned dialog that lists the storage devices found on the
+// local network and offers Log In, Refresh and My Storage. Its look and controls come from the
+// layout document (dialog 201, variant Standard); it shows the process-wide device table on a
+// one-second timer during a ten-second search cycle.
+
+#include <QBasicTimer>
+#include <QIcon>
+#include <QString>
+#include <QUrl>
+
+#include "app/LayoutDialog.h"
+
+class CShowTextImageCtrl;
+class CStandardButton;
+class CStandardListCtrl;
+
+// The title by which a second start finds the running window.
+inline constexpr char kProductTitle[] = "Tarvelo";
+// The command a second start sends to the running window to bring it to the front.
+inline constexpr int kBringToFrontCommand = 1124;
+
+// Control identifiers of the main dialog.
+inline constexpr int kCloseButtonId = 2103;
+inline constexpr int kDeviceListId = 2105;
+inline constexpr int kWaitTextId = 2106;
+inline constexpr int kLogInButtonId = 2107;
+inline constexpr int kRefreshButtonId = 2108;
+inline constexpr int kStorageButtonId = 2109;
+
+// The states of the controls; each changes only the controls its row names.
+enum UiState {
+  kUiInitialised = 0,  // wait text hidden; close, Refresh on; Log In, My Storage off
+  kUiSearching = 1,    // wait text shown; Log In, Refresh, My Storage off
+  kUiSearchEnded = 2,  // wait text hidden; Refresh on
+  kUiRowSelected = 3,  // Log In, My Storage on
+  kUiNoRowSelected = 4,  // Log In, My Storage off
+};
+
+// The timer of the search cycle: identifier 1, every 1000 ms, ten ticks a cycle.
+inline constexpr int kSearchTimerId = 1;
+inline constexpr int kSearchTimerPeriodMs = 1000;
+inline constexpr int kSearchCycleSteps = 10;
+
+class CVexiloDlg : public CLayoutDialog {
+ public:
+  CVexiloDlg();
+
+  bool OnInitDialog() override;
+  void BindControls() override;
+  bool ControlsBound() const override;
+
+  void OnRefresh();
+  void OnTimer(int timerId);
+  void OnLogIn();
+  void OnMyStorage();
+  void OnListClick();
+  void OnListDblClk();
+  void OnBringToFront();
+  void OnCancel();
+  void SetUiState(int state);
+  void ShowWaitSeconds(int seconds);
+  void InitDeviceList();
+  void FillDeviceList();
+  void UpdateDeviceList();
+  int GetSelectedRow() const;
+
+  void OnCtrlCommand(int ctrlId, int notifyCode) override;
+  void OnCtrlNotify(int ctrlId, int notifyCode) override;
+
+  int Countdown() const { return countdown; }
+  bool SearchTimerActive() const { return searchTimer_.isActive(); }
+
+  QIcon icon;
+  CStandardListCtrl* deviceList = nullptr;
+  CShowTextImageCtrl* waitText = nullptr;
+  CStandardButton* closeButton = nullptr;
+  CStandardButton* refreshButton = nullptr;
+  CStandardButton* loginButton = nullptr;
+  CStandardButton* storageButton = nullptr;
+  int countdown = 1;
+
+ protected:
+  // The engine's search request; tests replace it.
+  virtual void SendSearch();
+  // Opens a web address in the user's browser; tests replace it.
+  virtual void OpenUrl(const QUrl& url);
+  // Opens the storage of the device at `address`; tests replace it.
+  virtual void OpenStorage(const QString& address);
+
+  void timerEvent(QTimerEvent* event) override;
+
+ private:
+  QBasicTimer searchTimer_;
+};
