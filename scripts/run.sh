@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # Quick start: installs the Debian packages that are missing, configures and builds Tarvelo into
-# build/, then shows the headless search finding three simulated storage devices.
+# build/, then opens the window, which finds three simulated storage devices. Without a display,
+# or with arguments, it runs the headless search instead.
 #
 # The search never reaches this machine's network: it runs only inside a private lab made for
 # this run (two network namespaces joined by a virtual link on 10.231.0.0/16, the simulated
-# devices in one, the search in the other), and the lab is removed again on every way out.
-# Arguments go to the search, for example
-#   scripts/run.sh --json
+# devices in one, the window or the search in the other), and the lab is removed again on every
+# way out. The window reaches the display through its socket file. Arguments go to the headless
+# search, for example
+#   scripts/run.sh --search --json
 #   scripts/run.sh --events --passes 3
-# The result is the only thing written to standard output; progress goes to standard error.
+# The search result is the only thing written to standard output; progress goes to standard error.
 # Creating namespaces needs root; run as an ordinary user, the lab steps go through sudo.
 # TARVELO_BUILD_DIR names another build folder than build/.
 set -euo pipefail
@@ -91,7 +93,16 @@ for ((tries = 0; tries < 100; tries++)); do
 done
 [[ -e $work/ready ]] || { say "the simulator did not get ready"; exit 1; }
 
-say "running: tarvelo --search --seconds 3 $*"
 status=0
+if [[ $# -eq 0 && -n ${DISPLAY:-}${WAYLAND_DISPLAY:-} ]]; then
+  say "opening the window; close it (the cross at its top right) to end the demo"
+  in_lab e env DISPLAY="${DISPLAY:-}" WAYLAND_DISPLAY="${WAYLAND_DISPLAY:-}" \
+    XAUTHORITY="${XAUTHORITY:-$HOME/.Xauthority}" XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-}" \
+    "$tarvelo" || status=$?
+  exit "$status"
+fi
+# A lone --search is the same as none: the headless search is what runs here.
+[[ ${1:-} == --search ]] && shift
+say "running: tarvelo --search --seconds 3 $*"
 in_lab e "$tarvelo" --search --seconds 3 "$@" || status=$?
 exit "$status"

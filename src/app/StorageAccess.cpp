@@ -164,16 +164,15 @@ QString ServerLocation(const QString& address) {
 
 bool IsFileManagerWindowOf(const std::string& instanceName, const std::string& className,
                            const std::string& title, const std::string& address) {
-  static const char* const kFileManagers[] = {"nautilus", "org.gnome.Nautilus", "dolphin",
-                                              "thunar",   "nemo",               "caja",
-                                              "pcmanfm",  "pcmanfm-qt"};
+  static const char* const kFileManagers[] = {
+      "nautilus", "org.gnome.Nautilus", "dolphin", "thunar", "nemo", "caja",
+      "pcmanfm",  "pcmanfm-qt"};
   if (address.empty()) {
     return false;
   }
-  const bool known = std::any_of(std::begin(kFileManagers), std::end(kFileManagers),
-                                 [&](const char* name) {
-                                   return instanceName == name || className == name;
-                                 });
+  const bool known =
+      std::any_of(std::begin(kFileManagers), std::end(kFileManagers),
+                  [&](const char* name) { return instanceName == name || className == name; });
   if (!known) {
     return false;
   }
@@ -195,8 +194,8 @@ bool DeleteConnections(const QString& address) {
   }
   for (const QString& location : ParseGvfsMountLocations(*listing)) {
     if (ContainsAddress(location, address)) {
-      RunHiddenCommand({QStringLiteral("gio"), QStringLiteral("mount"), QStringLiteral("-u"),
-                        location});
+      RunHiddenCommand(
+          {QStringLiteral("gio"), QStringLiteral("mount"), QStringLiteral("-u"), location});
     }
   }
   return true;
@@ -212,8 +211,8 @@ std::vector<MappedDrive> CollectMappedDrives(const QString& address) {
   // nothing about age. Walking the list backwards visits the newest mount first.
   const std::vector<MountInfoEntry> entries = ParseMountInfo(file.readAll());
   for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry) {
-    const bool share = entry->fsType == QStringLiteral("cifs") ||
-                       entry->fsType == QStringLiteral("smb3");
+    const bool share =
+        entry->fsType == QStringLiteral("cifs") || entry->fsType == QStringLiteral("smb3");
     if (share && ContainsAddress(entry->source, address)) {
       MappedDrive drive;
       drive.localName = entry->mountPoint;

@@ -6,6 +6,7 @@
 #include "app/DeviceTable.h"
 #include "app/SearchCommand.h"
 #include "app/SkinDeployment.h"
+#include "app/StorageAccess.h"
 #include "controls/Buttons.h"
 #include "controls/CtrlNotify.h"
 #include "controls/ShowCtrls.h"
@@ -40,7 +41,7 @@ void SetEnabled(QWidget* widget, bool enabled) { widget->setEnabled(enabled); }
 
 }  // namespace
 
-CVexiloDlg::CVexiloDlg() : icon(QStringLiteral(":/skin/PNG/144")) {}
+CVexiloDlg::CVexiloDlg() : icon(QStringLiteral(":/icon/128")) {}
 
 bool CVexiloDlg::OnInitDialog() {
   CLayoutDialog::OnInitDialog();
@@ -273,7 +274,7 @@ void CVexiloDlg::SendSearch() { SearchDeviceManager::Instance().SendSearch(); }
 
 void CVexiloDlg::OpenUrl(const QUrl& url) { QDesktopServices::openUrl(url); }
 
-void CVexiloDlg::OpenStorage(const QString&) {}
+void CVexiloDlg::OpenStorage(const QString& address) { ::OpenStorage(address); }
 
 void CVexiloDlg::timerEvent(QTimerEvent* event) {
   if (event->timerId() == searchTimer_.timerId()) {

@@ -51,8 +51,18 @@ int main(int argc, char* argv[]) {
   }
   std::string logFile;
   if (WindowArguments(arguments, logFile)) {
+    // Without a display the window cannot open; say so instead of letting the platform abort.
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+        qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+      std::fputs("tarvelo: the window needs a display (DISPLAY or WAYLAND_DISPLAY is not set); "
+                 "see tarvelo --help for the command-line modes\n",
+                 stderr);
+      return kExitFailure;
+    }
     QApplication application(argc, argv);
     QApplication::setApplicationName(QString::fromLatin1(kProductTitle));
+    // Desktops match the window to its desktop entry and icon by this name.
+    QGuiApplication::setDesktopFileName(QStringLiteral("tarvelo"));
     CVexiloApp app(logFile);
     app.InitInstance();
     return app.ExitInstance();

@@ -392,24 +392,30 @@ QImage DrawBrush(const Canvas& dialog) {
 
 // ---- Logo ----------------------------------------------------------------------------------
 
-// A rounded azure tile with two stacked storage drives, each with a small status light.
-QImage DrawLogo() {
-  Canvas canvas(kLogoSize, kLogoSize);
-  const Box tile{0, 0, kLogoSize, kLogoSize};
-  canvas.Fill(BoxShape(tile, 3.5), Solid(Colour{8, 40, 70}));
-  canvas.Fill(BoxShape({1, 1, kLogoSize - 1.0, kLogoSize - 1.0}, 2.5), [](double, double y) {
-    return Ink{Gradient({{1, {110, 214, 246}}, {15, {30, 122, 196}}}, y), 1};
+// A rounded azure tile with two stacked storage drives, each with a small status light, drawn on
+// a square of `size` pixels (the design is laid out on 16).
+QImage DrawLogoOfSize(int size) {
+  const double s = size / 16.0;
+  Canvas canvas(size, size);
+  const Box tile{0, 0, 16 * s, 16 * s};
+  canvas.Fill(BoxShape(tile, 3.5 * s), Solid(Colour{8, 40, 70}));
+  canvas.Fill(BoxShape({1 * s, 1 * s, 15 * s, 15 * s}, 2.5 * s), [s](double, double y) {
+    return Ink{Gradient({{1 * s, {110, 214, 246}}, {15 * s, {30, 122, 196}}}, y), 1};
   });
   for (const double top : {3.0, 9.0}) {
-    const Box drive{3, top, 13, top + 4};
-    canvas.Fill(BoxShape(drive, 1.2), [top](double, double y) {
-      return Ink{Gradient({{top, {255, 255, 255}}, {top + 4, {214, 232, 246}}}, y), 1};
+    const Box drive{3 * s, top * s, 13 * s, (top + 4) * s};
+    canvas.Fill(BoxShape(drive, 1.2 * s), [top, s](double, double y) {
+      return Ink{Gradient({{top * s, {255, 255, 255}}, {(top + 4) * s, {214, 232, 246}}}, y), 1};
     });
-    canvas.Fill(BoxShape({5, top + 1, 9, top + 3}, 0.3), Solid(Colour{60, 120, 170}, 0.4));
-    canvas.Fill(BoxShape({10, top + 1, 12, top + 3}, 0.6), Solid(Colour{36, 186, 104}));
+    canvas.Fill(BoxShape({5 * s, (top + 1) * s, 9 * s, (top + 3) * s}, 0.3 * s),
+                Solid(Colour{60, 120, 170}, 0.4));
+    canvas.Fill(BoxShape({10 * s, (top + 1) * s, 12 * s, (top + 3) * s}, 0.6 * s),
+                Solid(Colour{36, 186, 104}));
   }
   return canvas.ToImage(QImage::Format_ARGB32);
 }
+
+QImage DrawLogo() { return DrawLogoOfSize(kLogoSize); }
 
 // ---- Close button --------------------------------------------------------------------------
 
@@ -542,6 +548,8 @@ const QImage* FindImage(const std::vector<SkinImage>& images, const QString& fil
 }
 
 }  // namespace
+
+QImage DrawAppIcon(int size) { return DrawLogoOfSize(size); }
 
 std::vector<SkinImage> DrawSkinImages() {
   const Canvas dialog = DrawDialogCanvas();

@@ -28,6 +28,9 @@ bool SaveSkinImages(const std::vector<SkinImage>& images, const QString& folder,
 // with a few rows, the status line and the buttons, and beside it every state cell of the buttons
 // and of the close button over the background they are drawn on. `scale` enlarges it with hard
 // pixel edges for close inspection. Draws text, so it needs a QGuiApplication.
+// The application icon: the logo's design on a square of `size` pixels, with transparency.
+QImage DrawAppIcon(int size);
+
 QImage DrawSkinPreview(const std::vector<SkinImage>& images, int scale = 1);
 
 }  // namespace skinart

@@ -11,9 +11,10 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: tarvelo-skin-art [--preview FILE [--scale N]] [OUTPUT_FOLDER]\n"
+    "usage: tarvelo-skin-art [--preview FILE [--scale N]] [--icon FILE] [OUTPUT_FOLDER]\n"
     "  OUTPUT_FOLDER   write the eight skin images there (normally res/skin)\n"
     "  --preview FILE  write a PNG mock-up of the dialog and of every button state\n"
+    "  --icon FILE     write the 128 x 128 application icon (res/icons/tarvelo.png)\n"
     "  --scale N       enlarge the mock-up N times with hard pixel edges\n";
 
 int UsageFailure(const QString& message) {
@@ -22,6 +23,9 @@ int UsageFailure(const QString& message) {
 }
 
 }  // namespace
+
+// The application icon is drawn at the size desktops ask most for.
+constexpr int kIconSize = 128;
 
 int main(int argc, char** argv) {
   // The mock-up draws text, which needs a GUI application; the offscreen platform lets the tool
@@ -33,6 +37,7 @@ int main(int argc, char** argv) {
 
   QString outputFolder;
   QString previewFile;
+  QString iconFile;
   int scale = 1;
   const QStringList arguments = application.arguments().mid(1);
   for (int i = 0; i < arguments.size(); ++i) {
@@ -41,13 +46,17 @@ int main(int argc, char** argv) {
       std::fputs(kUsage, stdout);
       return 0;
     }
-    if (argument == "--preview" || argument == "--scale") {
+    if (argument == "--preview" || argument == "--scale" || argument == "--icon") {
       if (i + 1 >= arguments.size()) {
         return UsageFailure(argument + " needs a value");
       }
       const QString value = arguments[++i];
       if (argument == "--preview") {
         previewFile = value;
+        continue;
+      }
+      if (argument == "--icon") {
+        iconFile = value;
         continue;
       }
       bool ok = false;
@@ -63,7 +72,11 @@ int main(int argc, char** argv) {
       return UsageFailure("only one output folder can be given");
     }
   }
-  if (outputFolder.isEmpty() && previewFile.isEmpty()) {
+  if (!iconFile.isEmpty() && !skinart::DrawAppIcon(kIconSize).save(iconFile, "png")) {
+    std::fprintf(stderr, "tarvelo-skin-art: cannot write %s\n", qPrintable(iconFile));
+    return 1;
+  }
+  if (outputFolder.isEmpty() && previewFile.isEmpty() && iconFile.isEmpty()) {
     return UsageFailure("nothing to do");
   }
 
