@@ -190,25 +190,24 @@ TEST_F(VexiloDlgTest, EveryUiStateChangesOnlyItsControls) {
 
 TEST_F(VexiloDlgTest, MissingLayoutStringsAndControls) {
   // The layout without its strings: the wait text begins with the space before the seconds.
-  const QString layout = MakeLayoutPath(QString::fromUtf16(kLayoutFile));
-  QFile file(layout);
+  QFile file(MakeLayoutPath(QString::fromUtf16(kLayoutFile)));
   ASSERT_TRUE(file.open(QIODevice::ReadOnly));
   QByteArray document = file.readAll();
   file.close();
-  document.replace("SEARCH_DEVICE_WATI_TIME_WARNING", "SOMETHING_ELSE");
-  ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-  file.write(document);
-  file.close();
+  const auto rewrite = [&](const char* from, const char* to) {
+    document.replace(from, to);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(document);
+    file.close();
+  };
+  rewrite("SEARCH_DEVICE_WATI_TIME_WARNING", "SOMETHING_ELSE");
   {
     TestDlg dialog;
     dialog.EnsureInitialized();
     EXPECT_EQ(dialog.waitText->drawnText, " 10s...");
   }
   // Without the list nothing is bound: no search, no timer.
-  document.replace("StandardListCtrl", "NoList");
-  ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-  file.write(document);
-  file.close();
+  rewrite("StandardListCtrl", "NoList");
   TestDlg dialog;
   dialog.EnsureInitialized();
   EXPECT_FALSE(dialog.ControlsBound());

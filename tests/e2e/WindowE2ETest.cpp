@@ -1,0 +1,1144 @@
+// The real window as a user meets it: the built program on a private Xvfb, inside the network lab
+// with simulated devices answering, driven with xdotool. What is checked is what a user sees (the
+// pixels of the screen) and what the program asks the desktop to do (stub xdg-open, gio and umount
+// first on PATH record their arguments instead of acting on this machine).
+//
+// The program runs only inside the lab's engine namespace, because its engine broadcasts and
+// multicasts as soon as the window opens. Xvfb and xdotool run outside: the program reaches the
+// server through its socket file, and the server listens on no network port.
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <QPoint>
+#include <QRect>
+
+#include "LabNetwork.h"
+#include "NasSimulator.h"
+#include "TemporaryDirectory.h"
+
+// Xlib last: its macros (None, Bool, Status, ...) would otherwise clash with the headers above.
+#include <X11/Xlib.h>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// The window and its controls as the English layout of dialog 201 places them, relative to the
+// window's top left corner.
+constexpr int kWindowWidth = 328;
+constexpr int kWindowHeight = 245;
+// The host-name column of the list, below its header and above the horizontal scroll bar: each
+// row shows its host name here in dark text on white.
+constexpr QRect kRowsArea(11, 66, 95, 110);
+constexpr QRect kWaitTextArea(10, 194, 224, 15);
+constexpr QRect kLogInButton(18, 210, 79, 23);
+constexpr QRect kRefreshButton(127, 210, 79, 23);
+constexpr QRect kStorageButton(228, 210, 79, 23);
+constexpr QRect kCloseButton(300, 10, 11, 11);
+constexpr QPoint kFirstRow(60, 73);
+constexpr QPoint kEmptyListSpace(60, 160);
+
+constexpr int kScreenWidth = 800;
+constexpr int kScreenHeight = 600;
+// Where the pointer waits between clicks: off the window, so that no button shows its hover look
+// and the server's software cursor is not drawn over the window.
+constexpr QPoint kParkingSpot(kScreenWidth - 10, kScreenHeight - 10);
+
+// Three devices whose answers come 0.5 s, 2.5 s and 4.5 s after the search, half-way between
+// the window's one-second ticks, so that a row shown as soon as its answer arrives (instead of
+// at the next tick) is told apart.
+constexpr int kDevices = 3;
+constexpr const char* kFirstDeviceAddress = "10.231.1.1";
+constexpr const char* kNewestDeviceAddress = "10.231.1.3";
+constexpr const char* kReplyDelayMs = "500";
+constexpr const char* kReplySpreadMs = "6000";
+
+// Generous bounds for a slow, shared machine; the polls end as soon as the state is reached.
+constexpr auto kWindowTimeout = 30s;
+constexpr auto kStateTimeout = 10s;
+constexpr auto kExitTimeout = 20s;
+constexpr auto kCycleTimeout = 30s;
+constexpr auto kCommandTimeout = 15s;
+// How close (in time) a change of the rows must come to a change of the countdown to count as
+// made by the same tick; the answers arrive 500 ms away from every tick.
+constexpr auto kSameTick = 250ms;
+
+// ---------------------------------------------------------------------------------------------
+// Programs of the machine.
+
+std::string FindProgram(const std::string& name) {
+  std::vector<std::string> folders;
+  if (const char* path = std::getenv("PATH")) {
+    std::stringstream stream(path);
+    for (std::string folder; std::getline(stream, folder, ':');) {
+      if (!folder.empty()) {
+        folders.push_back(folder);
+      }
+    }
+  }
+  folders.insert(folders.end(), {"/usr/bin", "/bin", "/usr/local/bin"});
+  for (const std::string& folder : folders) {
+    const std::string candidate = folder + "/" + name;
+    if (::access(candidate.c_str(), X_OK) == 0) {
+      return candidate;
+    }
+  }
+  return {};
+}
+
+bool DesktopToolsAvailable() {
+  return !FindProgram("Xvfb").empty() && !FindProgram("xdotool").empty();
+}
+
+// A test binary whose every test skipped for want of Xvfb or xdotool reports "skipped" (77) to
+// CTest instead of "passed"; the lab's own listener does the same for a run without root.
+void ExitAsSkipped() {
+  std::fflush(nullptr);
+  std::_Exit(77);
+}
+
+class SkippedWithoutDesktopTools : public ::testing::EmptyTestEventListener {
+  void OnTestProgramEnd(const ::testing::UnitTest& unit) override {
+    if (!DesktopToolsAvailable() && unit.skipped_test_count() > 0 &&
+        unit.successful_test_count() == 0 && unit.failed_test_count() == 0) {
+      std::atexit(&ExitAsSkipped);
+    }
+  }
+};
+
+const bool skippedListenerInstalled = [] {
+  ::testing::UnitTest::GetInstance()->listeners().Append(new SkippedWithoutDesktopTools);
+  return true;
+}();
+
+std::vector<char*> Pointers(std::vector<std::string>& items) {
+  std::vector<char*> pointers;
+  pointers.reserve(items.size() + 1);
+  for (std::string& item : items) {
+    pointers.push_back(item.data());
+  }
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+int DecodeStatus(int status) {
+  if (WIFEXITED(status)) {
+    return WEXITSTATUS(status);
+  }
+  if (WIFSIGNALED(status)) {
+    return 128 + WTERMSIG(status);
+  }
+  return -1;
+}
+
+struct Output {
+  int status = -1;  // -1: killed after the timeout
+  std::string text;
+};
+
+// Runs a program on the machine's side (never one that opens network sockets) with exactly the
+// given environment and collects its standard output.
+Output Capture(std::vector<std::string> argv, std::vector<std::string> environment,
+               std::chrono::milliseconds timeout) {
+  int pipeEnds[2];
+  if (::pipe2(pipeEnds, O_CLOEXEC) != 0) {
+    throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
+  }
+  posix_spawn_file_actions_t actions;
+  ::posix_spawn_file_actions_init(&actions);
+  ::posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  ::posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 1);
+  ::posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+  const std::vector<char*> arguments = Pointers(argv);
+  const std::vector<char*> variables = Pointers(environment);
+  pid_t pid = -1;
+  const int error =
+      ::posix_spawn(&pid, arguments[0], &actions, nullptr, arguments.data(), variables.data());
+  ::posix_spawn_file_actions_destroy(&actions);
+  ::close(pipeEnds[1]);
+  if (error != 0) {
+    ::close(pipeEnds[0]);
+    throw std::runtime_error("cannot start " + argv[0] + ": " + std::strerror(error));
+  }
+  Output output;
+  const auto deadline = Clock::now() + timeout;
+  bool timedOut = false;
+  for (;;) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) {
+      timedOut = true;
+      break;
+    }
+    pollfd entry{pipeEnds[0], POLLIN, 0};
+    const int ready = ::poll(&entry, 1, static_cast<int>(left));
+    if (ready < 0 && errno == EINTR) {
+      continue;
+    }
+    if (ready <= 0) {
+      timedOut = ready == 0;
+      break;
+    }
+    char buffer[1024];
+    const ssize_t count = ::read(pipeEnds[0], buffer, sizeof buffer);
+    if (count > 0) {
+      output.text.append(buffer, static_cast<std::size_t>(count));
+    } else if (count == 0 || errno != EINTR) {
+      break;
+    }
+  }
+  ::close(pipeEnds[0]);
+  if (timedOut) {
+    ::kill(pid, SIGKILL);
+  }
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  output.status = timedOut ? -1 : DecodeStatus(status);
+  return output;
+}
+
+void WriteFile(const std::string& path, const std::string& content, fs::perms permissions) {
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file << content;
+  file.close();
+  if (!file) {
+    throw std::runtime_error("cannot write " + path);
+  }
+  fs::permissions(path, permissions);
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream stream(text);
+  for (std::string line; std::getline(stream, line);) {
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+// ---------------------------------------------------------------------------------------------
+// What is on the screen.
+
+// Looks of a skinned button: the four cells of its image strip, left to right.
+enum class ButtonLook { kNormal, kHover, kPressed, kDisabled, kUnknown };
+
+const char* LookName(ButtonLook look) {
+  switch (look) {
+    case ButtonLook::kNormal:
+      return "normal";
+    case ButtonLook::kHover:
+      return "hover";
+    case ButtonLook::kPressed:
+      return "pressed";
+    case ButtonLook::kDisabled:
+      return "disabled";
+    default:
+      return "unknown";
+  }
+}
+
+// Lets GoogleTest name a look in its failure messages.
+void PrintTo(ButtonLook look, std::ostream* stream) { *stream << LookName(look); }
+
+// Tells a button's look on the screen from the cells of the shipped button image. Only the bands
+// above and below the caption are compared, and only where the image is opaque, so that neither
+// the text nor the dialog background under rounded corners plays a part.
+class ButtonCells {
+ public:
+  explicit ButtonCells(const QString& path) {
+    const QImage strip = QImage(path).convertToFormat(QImage::Format_ARGB32);
+    if (strip.width() != 4 * kCellWidth || strip.height() != kCellHeight) {
+      throw std::runtime_error("unexpected button image " + path.toStdString());
+    }
+    for (int cell = 0; cell < 4; ++cell) {
+      cells_[static_cast<std::size_t>(cell)] =
+          strip.copy(cell * kCellWidth, 0, kCellWidth, kCellHeight);
+    }
+  }
+
+  ButtonLook Classify(const QImage& button) const {
+    double best = kMaximumDistance;
+    ButtonLook look = ButtonLook::kUnknown;
+    for (std::size_t cell = 0; cell < cells_.size(); ++cell) {
+      const double distance = Distance(cells_[cell], button);
+      if (distance < best) {
+        best = distance;
+        look = static_cast<ButtonLook>(cell);
+      }
+    }
+    return look;
+  }
+
+ private:
+  static constexpr int kCellWidth = 79;
+  static constexpr int kCellHeight = 23;
+  // Mean difference per colour channel above which a button matches no cell.
+  static constexpr double kMaximumDistance = 24.0;
+
+  static double Distance(const QImage& cell, const QImage& button) {
+    if (button.width() != kCellWidth || button.height() != kCellHeight) {
+      return kMaximumDistance;
+    }
+    double sum = 0;
+    int count = 0;
+    for (int y = 0; y < kCellHeight; ++y) {
+      if (y > 4 && y < 21) {
+        continue;  // the caption's band
+      }
+      for (int x = 0; x < kCellWidth; ++x) {
+        const QRgb expected = cell.pixel(x, y);
+        if (qAlpha(expected) != 255) {
+          continue;
+        }
+        const QRgb actual = button.pixel(x, y);
+        sum += std::abs(qRed(expected) - qRed(actual)) +
+               std::abs(qGreen(expected) - qGreen(actual)) +
+               std::abs(qBlue(expected) - qBlue(actual));
+        count += 3;
+      }
+    }
+    return count == 0 ? kMaximumDistance : sum / count;
+  }
+
+  std::array<QImage, 4> cells_;
+};
+
+bool IsDark(QRgb pixel) { return qGray(pixel) < 140; }
+
+// The number of list rows with text: bands of pixel rows that hold dark pixels, separated by at
+// least two rows without any (the grid line between rows is light).
+int CountRows(const QImage& rows) {
+  int bands = 0;
+  int emptyRun = 2;
+  for (int y = 0; y < rows.height(); ++y) {
+    bool dark = false;
+    for (int x = 0; x < rows.width() && !dark; ++x) {
+      dark = IsDark(rows.pixel(x, y));
+    }
+    if (dark) {
+      if (emptyRun >= 2) {
+        ++bands;
+      }
+      emptyRun = 0;
+    } else {
+      ++emptyRun;
+    }
+  }
+  return bands;
+}
+
+int CountDarkPixels(const QImage& image) {
+  int count = 0;
+  for (int y = 0; y < image.height(); ++y) {
+    for (int x = 0; x < image.width(); ++x) {
+      count += IsDark(image.pixel(x, y)) ? 1 : 0;
+    }
+  }
+  return count;
+}
+
+int CountPixels(const QImage& image, QRgb colour) {
+  int count = 0;
+  for (int y = 0; y < image.height(); ++y) {
+    for (int x = 0; x < image.width(); ++x) {
+      count += (image.pixel(x, y) & 0xffffff) == (colour & 0xffffff) ? 1 : 0;
+    }
+  }
+  return count;
+}
+
+// Reads the screen that Xvfb keeps in its frame-buffer file (XWD format: a header of 25
+// big-endian 32-bit words, the colour map, then the pixels, 32 bits BGRx per pixel).
+QImage ReadXwd(const std::string& path) {
+  const std::string data = testsupport::ReadFile(path);
+  auto word = [&](std::size_t index) -> std::uint32_t {
+    if (data.size() < (index + 1) * 4) {
+      throw std::runtime_error("short XWD header in " + path);
+    }
+    const auto* bytes = reinterpret_cast<const unsigned char*>(data.data()) + index * 4;
+    return (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) |
+           (std::uint32_t{bytes[2]} << 8) | std::uint32_t{bytes[3]};
+  };
+  const std::uint32_t headerSize = word(0);
+  const int width = static_cast<int>(word(4));
+  const int height = static_cast<int>(word(5));
+  const std::uint32_t byteOrder = word(7);
+  const std::uint32_t bitsPerPixel = word(11);
+  const std::uint32_t bytesPerLine = word(12);
+  const std::uint32_t colours = word(19);
+  if (bitsPerPixel != 32 || byteOrder != 0 || width <= 0 || height <= 0) {
+    throw std::runtime_error("unexpected XWD layout in " + path);
+  }
+  const std::size_t offset = headerSize + std::size_t{colours} * 12;
+  if (data.size() < offset + std::size_t{bytesPerLine} * static_cast<std::size_t>(height)) {
+    throw std::runtime_error("short XWD pixel data in " + path);
+  }
+  QImage image(width, height, QImage::Format_RGB32);
+  for (int y = 0; y < height; ++y) {
+    const auto* source = reinterpret_cast<const unsigned char*>(data.data()) + offset +
+                         std::size_t{bytesPerLine} * static_cast<std::size_t>(y);
+    auto* target = reinterpret_cast<QRgb*>(image.scanLine(y));
+    for (int x = 0; x < width; ++x) {
+      const unsigned char* pixel = source + 4 * x;
+      target[x] = qRgb(pixel[2], pixel[1], pixel[0]);
+    }
+  }
+  return image;
+}
+
+// A private X server: its own display number, no TCP, the screen in a file.
+class VirtualScreen {
+ public:
+  explicit VirtualScreen(const std::string& folder) : folder_(folder) {
+    const std::string xvfb = FindProgram("Xvfb");
+    // A number from the process id keeps parallel runs apart; a number that is taken makes Xvfb
+    // end at once, and the next is tried.
+    const int first = 200 + static_cast<int>(::getpid() % 600);
+    for (int attempt = 0; attempt < 20 && pid_ < 0; ++attempt) {
+      TryStart(xvfb, first + attempt);
+    }
+    if (pid_ < 0) {
+      throw std::runtime_error("Xvfb did not start; see " + folder_ + "/xvfb.log");
+    }
+    xdotool_ = FindProgram("xdotool");
+  }
+
+  ~VirtualScreen() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGTERM);
+      const auto deadline = Clock::now() + 5s;
+      int status = 0;
+      while (::waitpid(pid_, &status, WNOHANG) == 0) {
+        if (Clock::now() >= deadline) {
+          ::kill(pid_, SIGKILL);
+          ::waitpid(pid_, &status, 0);
+          break;
+        }
+        std::this_thread::sleep_for(10ms);
+      }
+    }
+  }
+
+  VirtualScreen(const VirtualScreen&) = delete;
+  VirtualScreen& operator=(const VirtualScreen&) = delete;
+
+  const std::string& DisplayName() const { return display_; }
+
+  // The whole screen. Reads until two reads in a row agree, so that no half-drawn frame is taken.
+  QImage Grab() const {
+    QImage previous = ReadXwd(frameBuffer_);
+    for (int attempt = 0; attempt < 10; ++attempt) {
+      std::this_thread::sleep_for(15ms);
+      QImage current = ReadXwd(frameBuffer_);
+      if (current == previous) {
+        return current;
+      }
+      previous = std::move(current);
+    }
+    return previous;
+  }
+
+  Output XDoTool(const std::vector<std::string>& arguments) const {
+    std::vector<std::string> argv{xdotool_};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    return Capture(argv, {"DISPLAY=" + display_, "PATH=/usr/bin:/bin"}, kCommandTimeout);
+  }
+
+  // The visible top-level windows with this exact title.
+  std::vector<std::string> VisibleWindows(const std::string& title) const {
+    return Lines(XDoTool({"search", "--onlyvisible", "--name", "^" + title + "$"}).text);
+  }
+
+  std::optional<QRect> Geometry(const std::string& window) const {
+    const Output output = XDoTool({"getwindowgeometry", "--shell", window});
+    if (output.status != 0) {
+      return std::nullopt;
+    }
+    int values[4] = {-1, -1, -1, -1};
+    const char* const keys[4] = {"X=", "Y=", "WIDTH=", "HEIGHT="};
+    for (const std::string& line : Lines(output.text)) {
+      for (int i = 0; i < 4; ++i) {
+        if (line.rfind(keys[i], 0) == 0) {
+          values[i] = std::atoi(line.c_str() + std::strlen(keys[i]));
+        }
+      }
+    }
+    return QRect(values[0], values[1], values[2], values[3]);
+  }
+
+  void Click(QPoint at, int count = 1) const {
+    std::vector<std::string> arguments{"mousemove", std::to_string(at.x()), std::to_string(at.y()),
+                                       "click"};
+    if (count > 1) {
+      arguments.insert(arguments.end(), {"--repeat", std::to_string(count), "--delay", "80"});
+    }
+    arguments.push_back("1");
+    ASSERT_EQ(XDoTool(arguments).status, 0);
+  }
+
+  void ParkPointer() const {
+    ASSERT_EQ(
+        XDoTool({"mousemove", std::to_string(kParkingSpot.x()), std::to_string(kParkingSpot.y())})
+            .status,
+        0);
+  }
+
+ private:
+  void TryStart(const std::string& xvfb, int number) {
+    const std::string display = ":" + std::to_string(number);
+    const std::string frameFolder = folder_ + "/fb" + std::to_string(number);
+    fs::create_directories(frameFolder);
+    // Xvfb writes the display number to this pipe once it accepts clients.
+    int pipeEnds[2];
+    if (::pipe2(pipeEnds, O_CLOEXEC) != 0) {
+      throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
+    }
+    constexpr int kReadyDescriptor = 3;
+    int writeEnd = pipeEnds[1];
+    if (writeEnd == kReadyDescriptor) {
+      // dup2 onto itself would keep the close-on-exec flag.
+      writeEnd = ::fcntl(pipeEnds[1], F_DUPFD_CLOEXEC, 10);
+      ::close(pipeEnds[1]);
+    }
+    std::vector<std::string> argv{
+        xvfb,
+        display,
+        "-nolisten",
+        "tcp",
+        "-screen",
+        "0",
+        std::to_string(kScreenWidth) + "x" + std::to_string(kScreenHeight) + "x24",
+        "-fbdir",
+        frameFolder,
+        "-displayfd",
+        std::to_string(kReadyDescriptor)};
+    posix_spawn_file_actions_t actions;
+    ::posix_spawn_file_actions_init(&actions);
+    ::posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    const std::string log = folder_ + "/xvfb.log";
+    ::posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND,
+                                       0644);
+    ::posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    ::posix_spawn_file_actions_adddup2(&actions, writeEnd, kReadyDescriptor);
+    ::posix_spawn_file_actions_addclosefrom_np(&actions, kReadyDescriptor + 1);
+    const std::vector<char*> arguments = Pointers(argv);
+    pid_t pid = -1;
+    const int error =
+        ::posix_spawn(&pid, arguments[0], &actions, nullptr, arguments.data(), environ);
+    ::posix_spawn_file_actions_destroy(&actions);
+    ::close(writeEnd);
+    if (error != 0) {
+      ::close(pipeEnds[0]);
+      throw std::runtime_error("cannot start Xvfb: " + std::string(std::strerror(error)));
+    }
+    std::string answer;
+    const auto deadline = Clock::now() + kWindowTimeout;
+    while (answer.find('\n') == std::string::npos && Clock::now() < deadline) {
+      pollfd entry{pipeEnds[0], POLLIN, 0};
+      if (::poll(&entry, 1, 100) <= 0) {
+        continue;
+      }
+      char buffer[32];
+      const ssize_t count = ::read(pipeEnds[0], buffer, sizeof buffer);
+      if (count <= 0) {
+        break;  // Xvfb ended: the display is taken
+      }
+      answer.append(buffer, static_cast<std::size_t>(count));
+    }
+    ::close(pipeEnds[0]);
+    if (answer.find('\n') == std::string::npos) {
+      ::kill(pid, SIGKILL);
+      int status = 0;
+      ::waitpid(pid, &status, 0);
+      return;
+    }
+    pid_ = pid;
+    display_ = display;
+    frameBuffer_ = frameFolder + "/Xvfb_screen0";
+  }
+
+  std::string folder_;
+  std::string xdotool_;
+  std::string display_;
+  std::string frameBuffer_;
+  pid_t pid_ = -1;
+};
+
+// A plain X window of one colour laid over an area, as another program's window would be.
+class CoveringWindow {
+ public:
+  CoveringWindow(const std::string& display, const QRect& area, unsigned long rgb) {
+    connection_ = XOpenDisplay(display.c_str());
+    if (connection_ == nullptr) {
+      throw std::runtime_error("cannot open display " + display);
+    }
+    const int screen = DefaultScreen(connection_);
+    window_ = XCreateSimpleWindow(connection_, RootWindow(connection_, screen), area.x(), area.y(),
+                                  static_cast<unsigned>(area.width()),
+                                  static_cast<unsigned>(area.height()), 0, 0, rgb);
+    XMapRaised(connection_, window_);
+    XSync(connection_, 0);
+  }
+  ~CoveringWindow() {
+    XDestroyWindow(connection_, window_);
+    XCloseDisplay(connection_);
+  }
+  CoveringWindow(const CoveringWindow&) = delete;
+  CoveringWindow& operator=(const CoveringWindow&) = delete;
+
+ private:
+  ::Display* connection_ = nullptr;
+  ::Window window_ = 0;
+};
+
+// Sets the file system's immutable flag on a file for the object's life: even root cannot write
+// the file then. Not every file system has the flag.
+class ImmutableFile {
+ public:
+  explicit ImmutableFile(const std::string& path) : path_(path) {
+    const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int flags = 0;
+    if (descriptor >= 0 && ::ioctl(descriptor, FS_IOC_GETFLAGS, &flags) == 0) {
+      flags |= FS_IMMUTABLE_FL;
+      set_ = ::ioctl(descriptor, FS_IOC_SETFLAGS, &flags) == 0;
+    }
+    if (descriptor >= 0) {
+      ::close(descriptor);
+    }
+  }
+  ~ImmutableFile() {
+    if (!set_) {
+      return;
+    }
+    // The temporary folder can be removed only once the flag is gone again.
+    const int descriptor = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+    int flags = 0;
+    if (descriptor >= 0 && ::ioctl(descriptor, FS_IOC_GETFLAGS, &flags) == 0) {
+      flags &= ~FS_IMMUTABLE_FL;
+      ::ioctl(descriptor, FS_IOC_SETFLAGS, &flags);
+    }
+    if (descriptor >= 0) {
+      ::close(descriptor);
+    }
+  }
+  ImmutableFile(const ImmutableFile&) = delete;
+  ImmutableFile& operator=(const ImmutableFile&) = delete;
+
+  bool IsSet() const { return set_; }
+
+ private:
+  std::string path_;
+  bool set_ = false;
+};
+
+std::string ArtefactPath(const std::string& name) {
+  fs::create_directories(TARVELO_E2E_ARTEFACTS);
+  return std::string(TARVELO_E2E_ARTEFACTS) + "/" + name;
+}
+
+void SaveArtefact(const QImage& image, const std::string& name) {
+  const std::string path = ArtefactPath(name);
+  if (image.save(QString::fromStdString(path), "PNG")) {
+    std::cout << "[ artefact ] " << path << std::endl;
+  } else {
+    ADD_FAILURE() << "cannot save " << path;
+  }
+}
+
+// The UDP sockets of the namespace a process runs in; in the lab's engine namespace only the
+// program under test has any.
+int NamespaceUdpSockets(pid_t pid) {
+  const std::vector<std::string> lines =
+      Lines(testsupport::ReadFile("/proc/" + std::to_string(pid) + "/net/udp"));
+  return lines.empty() ? 0 : static_cast<int>(lines.size()) - 1;
+}
+
+bool Running(pid_t pid) {
+  siginfo_t info{};
+  return ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+         info.si_pid == 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+class WindowE2E : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    TARVELO_REQUIRE_LAB();
+    if (!DesktopToolsAvailable()) {
+      GTEST_SKIP() << "the end-to-end test needs Xvfb and xdotool";
+    }
+    ASSERT_EQ(::access(testsupport::BuiltProgram("tarvelo").c_str(), X_OK), 0)
+        << "not built: " << testsupport::BuiltProgram("tarvelo");
+    folder_ = std::make_unique<testsupport::TemporaryDirectory>();
+    for (const char* name : {"home", "runtime", "stubs", "config", "cache"}) {
+      fs::create_directory(folder_->File(name));
+    }
+    // Qt insists on a runtime folder only the user can enter.
+    fs::permissions(folder_->File("runtime"), fs::perms::owner_all);
+    calls_ = folder_->File("calls.txt");
+    // Each stub appends one line, its name and its arguments, and succeeds without output: an
+    // empty GVFS mount list, no browser, no file manager, nothing unmounted on this machine.
+    for (const char* name : {"xdg-open", "gio", "umount"}) {
+      WriteFile(folder_->File(std::string("stubs/") + name),
+                std::string("#!/bin/sh\nline=") + name +
+                    "\nfor argument in \"$@\"; do line=\"$line $argument\"; done\n"
+                    "printf '%s\\n' \"$line\" >> '" +
+                    calls_ + "'\nexit 0\n",
+                fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                    fs::perms::others_read | fs::perms::others_exec);
+    }
+    screen_ = std::make_unique<VirtualScreen>(folder_->Path());
+    lab_ = std::make_unique<testsupport::LabNetwork>();
+    cells_ = std::make_unique<ButtonCells>(QStringLiteral(TARVELO_BUTTON_IMAGE));
+  }
+
+  void StartDevices() {
+    lab_->AddDeviceAddresses(kFirstDeviceAddress, kDevices);
+    devices_ = std::make_unique<testsupport::NasSimulator>(
+        *lab_, std::vector<std::string>{"--devices", std::to_string(kDevices), "--first-address",
+                                        kFirstDeviceAddress, "--reply-delay", kReplyDelayMs,
+                                        "--reply-spread", kReplySpreadMs});
+  }
+
+  // Starts the window program in the engine namespace with a clean environment: this test's
+  // folders, the stubs first on PATH and the English texts, so that no setting of the caller's
+  // (a platform plugin, a session bus, a real browser) reaches it.
+  pid_t StartProgram(const std::string& dataHome) {
+    std::vector<std::string> argv{
+        "/usr/bin/env", "-i", "DISPLAY=" + screen_->DisplayName(), "HOME=" + folder_->File("home"),
+        "XDG_DATA_HOME=" + dataHome, "XDG_RUNTIME_DIR=" + folder_->File("runtime"),
+        "XDG_CONFIG_HOME=" + folder_->File("config"), "XDG_CACHE_HOME=" + folder_->File("cache"),
+        "PATH=" + folder_->File("stubs") + ":/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin",
+        "LANG=C.UTF-8", "LC_ALL=C.UTF-8",
+        // No session bus: without an address, D-Bus would try to start one on the display.
+        "DBUS_SESSION_BUS_ADDRESS=unix:path=" + folder_->File("no-session-bus")};
+    // A sanitizer build's settings apply to the program as to the test itself.
+    for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "TSAN_OPTIONS"}) {
+      if (const char* value = std::getenv(name)) {
+        argv.push_back(std::string(name) + "=" + value);
+      }
+    }
+    argv.push_back(testsupport::BuiltProgram("tarvelo"));
+    return lab_->Spawn(lab_->EngineNamespace(), argv);
+  }
+
+  // Waits for a visible window titled "Tarvelo" whose geometry `accept` takes.
+  std::optional<std::pair<std::string, QRect>> WaitForWindow(
+      const std::function<bool(const QRect&)>& accept, pid_t pid) {
+    std::optional<std::pair<std::string, QRect>> found;
+    testsupport::WaitUntil(
+        [&] {
+          for (const std::string& window : screen_->VisibleWindows("Tarvelo")) {
+            const std::optional<QRect> geometry = screen_->Geometry(window);
+            if (geometry && accept(*geometry)) {
+              found.emplace(window, *geometry);
+              return true;
+            }
+          }
+          return !Running(pid);
+        },
+        kWindowTimeout);
+    return found;
+  }
+
+  std::vector<std::string> Calls() const { return Lines(testsupport::ReadFile(calls_)); }
+
+  bool WaitForCalls(std::size_t count) const {
+    return testsupport::WaitUntil([&] { return Calls().size() >= count; }, kStateTimeout);
+  }
+
+  // Members are destroyed in reverse order: the simulator, then the lab (which ends every program
+  // still running in it), then the X server, and the temporary folder last.
+  std::unique_ptr<testsupport::TemporaryDirectory> folder_;
+  std::string calls_;
+  std::unique_ptr<VirtualScreen> screen_;
+  std::unique_ptr<testsupport::LabNetwork> lab_;
+  std::unique_ptr<testsupport::NasSimulator> devices_;
+  std::unique_ptr<ButtonCells> cells_;
+};
+
+// One reading of the window's state from the screen.
+struct Frame {
+  Clock::time_point at;
+  QImage window;
+  QImage waitText;
+  int rows = 0;
+  ButtonLook logIn = ButtonLook::kUnknown;
+  ButtonLook refresh = ButtonLook::kUnknown;
+  ButtonLook storage = ButtonLook::kUnknown;
+};
+
+std::string Describe(const Frame& frame) {
+  std::ostringstream text;
+  text << "rows " << frame.rows << ", Log In " << LookName(frame.logIn) << ", Refresh "
+       << LookName(frame.refresh) << ", My Storage " << LookName(frame.storage);
+  return text.str();
+}
+
+TEST_F(WindowE2E, SearchCycleSelectionCommandsSecondStartAndClose) {
+  StartDevices();
+  const std::string dataHome = folder_->File("data");
+  const pid_t program = StartProgram(dataHome);
+
+  const auto main = WaitForWindow(
+      [](const QRect& geometry) {
+        return geometry.width() == kWindowWidth && geometry.height() == kWindowHeight;
+      },
+      program);
+  ASSERT_TRUE(main) << "no 328x245 window titled Tarvelo appeared";
+  const std::string window = main->first;
+  const QRect place = main->second;
+  ASSERT_TRUE(QRect(0, 0, kScreenWidth, kScreenHeight).contains(place)) << "off screen";
+  screen_->ParkPointer();
+
+  auto read = [&] {
+    Frame frame;
+    frame.at = Clock::now();
+    frame.window = screen_->Grab().copy(place);
+    frame.waitText = frame.window.copy(kWaitTextArea);
+    frame.rows = CountRows(frame.window.copy(kRowsArea));
+    frame.logIn = cells_->Classify(frame.window.copy(kLogInButton));
+    frame.refresh = cells_->Classify(frame.window.copy(kRefreshButton));
+    frame.storage = cells_->Classify(frame.window.copy(kStorageButton));
+    return frame;
+  };
+  auto at = [&](QPoint point) { return place.topLeft() + point; };
+
+  // The search cycle, watched frame by frame until Refresh is enabled again. It starts once the
+  // window has painted itself (a freshly mapped window may still be black).
+  Frame first;
+  ASSERT_TRUE(testsupport::WaitUntil(
+      [&] {
+        first = read();
+        return first.refresh != ButtonLook::kUnknown;
+      },
+      kWindowTimeout))
+      << "the window did not paint its buttons";
+  SaveArtefact(first.window, "01-searching.png");
+  EXPECT_EQ(first.refresh, ButtonLook::kDisabled) << "Refresh is enabled during the first cycle";
+  std::vector<Frame> frames{first};
+  std::vector<Clock::time_point> countdownChanges;
+  std::vector<std::pair<Clock::time_point, int>> rowChanges;
+  const auto cycleDeadline = Clock::now() + kCycleTimeout;
+  while (frames.back().refresh != ButtonLook::kNormal && Clock::now() < cycleDeadline) {
+    std::this_thread::sleep_for(20ms);
+    Frame frame = read();
+    const Frame& previous = frames.back();
+    if (frame.waitText != previous.waitText) {
+      countdownChanges.push_back(frame.at);
+    }
+    if (frame.rows != previous.rows) {
+      rowChanges.emplace_back(frame.at, frame.rows);
+    }
+    // Only the latest frame keeps its whole picture; hundreds of them would fill the memory.
+    if (frames.size() > 1) {
+      frames.back().window = QImage();
+    }
+    frames.push_back(std::move(frame));
+  }
+  const Frame& ended = frames.back();
+  ASSERT_EQ(ended.refresh, ButtonLook::kNormal) << "the cycle did not end: " << Describe(ended);
+  SaveArtefact(ended.window, "02-devices-found.png");
+
+  std::cout << "[ cycle    ] " << frames.size() << " frames, countdown changes after (ms):";
+  for (const Clock::time_point change : countdownChanges) {
+    std::cout << ' '
+              << std::chrono::duration_cast<std::chrono::milliseconds>(change - first.at).count();
+  }
+  std::cout << "; rows:";
+  for (const auto& [when, rows] : rowChanges) {
+    std::cout << ' ' << rows << '@'
+              << std::chrono::duration_cast<std::chrono::milliseconds>(when - first.at).count();
+  }
+  std::cout << std::endl;
+
+  // The engine listens while the window is open.
+  EXPECT_GT(NamespaceUdpSockets(program), 0);
+
+  // The countdown: the wait text changes once a second, nine times from 10s down to 1s and once
+  // more when it disappears. A window that mapped late misses the first changes.
+  EXPECT_GE(countdownChanges.size(), 8u);
+  EXPECT_LE(countdownChanges.size(), 10u);
+  std::vector<long> gaps;
+  for (std::size_t i = 1; i < countdownChanges.size(); ++i) {
+    gaps.push_back(std::chrono::duration_cast<std::chrono::milliseconds>(countdownChanges[i] -
+                                                                         countdownChanges[i - 1])
+                       .count());
+  }
+  if (!gaps.empty()) {
+    std::vector<long> sorted = gaps;
+    std::sort(sorted.begin(), sorted.end());
+    const long median = sorted[sorted.size() / 2];
+    EXPECT_GE(median, 700) << "the countdown runs too fast";
+    EXPECT_LE(median, 1500) << "the countdown runs too slowly";
+  }
+  // The wait text's last change is its disappearance, together with Refresh coming back.
+  ASSERT_FALSE(countdownChanges.empty());
+  EXPECT_TRUE(countdownChanges.back() == ended.at)
+      << "the wait text did not disappear when Refresh came back";
+
+  // Rows appear only at the ticks, never between them, and never go away during the cycle.
+  EXPECT_EQ(ended.rows, kDevices) << Describe(ended);
+  EXPECT_GE(rowChanges.size(), 2u) << "the devices' rows did not come in over several ticks";
+  int shown = frames.front().rows;
+  for (const auto& change : rowChanges) {
+    const Clock::time_point when = change.first;
+    const int rows = change.second;
+    EXPECT_GT(rows, shown) << "a row went away during the cycle";
+    shown = rows;
+    const bool atTick = std::any_of(
+        countdownChanges.begin(), countdownChanges.end(),
+        [&](Clock::time_point tick) { return when - tick < kSameTick && tick - when < kSameTick; });
+    EXPECT_TRUE(atTick) << "the list changed to " << rows << " rows between two ticks";
+  }
+  if (countdownChanges.size() == 10) {
+    EXPECT_EQ(frames.front().rows, 0) << "the list was not empty before the first tick";
+  }
+
+  // Refresh, Log In and My Storage stay disabled for the whole cycle; Refresh alone comes back.
+  const auto enabledDuringCycle =
+      std::find_if(frames.begin(), frames.end() - 1, [](const Frame& frame) {
+        return frame.refresh != ButtonLook::kDisabled || frame.logIn != ButtonLook::kDisabled ||
+               frame.storage != ButtonLook::kDisabled;
+      });
+  EXPECT_TRUE(enabledDuringCycle == frames.end() - 1)
+      << "frame " << (enabledDuringCycle - frames.begin())
+      << " of the cycle: " << Describe(*enabledDuringCycle);
+  EXPECT_EQ(ended.logIn, ButtonLook::kDisabled);
+  EXPECT_EQ(ended.storage, ButtonLook::kDisabled);
+
+  // A click on a row enables Log In and My Storage; a click on empty list space disables them.
+  struct SelectionStep {
+    const char* what;
+    QPoint point;
+    ButtonLook expected;
+    const char* artefact;
+  };
+  const SelectionStep selectionSteps[] = {
+      {"click on the first row", kFirstRow, ButtonLook::kNormal, "03-row-selected.png"},
+      {"click on empty list space", kEmptyListSpace, ButtonLook::kDisabled, nullptr},
+      {"click on the first row again", kFirstRow, ButtonLook::kNormal, nullptr},
+      {"click on empty list space again", kEmptyListSpace, ButtonLook::kDisabled, nullptr},
+  };
+  for (const SelectionStep& step : selectionSteps) {
+    SCOPED_TRACE(step.what);
+    screen_->Click(at(step.point));
+    screen_->ParkPointer();
+    Frame frame;
+    const bool reached = testsupport::WaitUntil(
+        [&] {
+          frame = read();
+          return frame.logIn == step.expected && frame.storage == step.expected;
+        },
+        kStateTimeout);
+    EXPECT_TRUE(reached) << Describe(frame);
+    EXPECT_EQ(frame.refresh, ButtonLook::kNormal);
+    EXPECT_EQ(frame.rows, kDevices);
+    if (step.artefact != nullptr) {
+      SaveArtefact(frame.window, step.artefact);
+    }
+  }
+  EXPECT_TRUE(Calls().empty()) << "a click that selects ran a command";
+
+  // A double click on the top row (the device heard last) opens its web page; Log In does the
+  // same; My Storage lists the GVFS mounts and opens the device's shares.
+  const std::string newest = kNewestDeviceAddress;
+  struct CommandStep {
+    const char* what;
+    QPoint point;
+    int clicks;
+    std::vector<std::string> expectedCalls;
+  };
+  const CommandStep commandSteps[] = {
+      {"double click on the top row", kFirstRow, 2, {"xdg-open http://" + newest}},
+      {"Log In", kLogInButton.center(), 1, {"xdg-open http://" + newest}},
+      {"My Storage",
+       kStorageButton.center(),
+       1,
+       {"gio mount -l", "xdg-open smb://" + newest + "/"}},
+  };
+  std::vector<std::string> expectedCalls;
+  for (const CommandStep& step : commandSteps) {
+    SCOPED_TRACE(step.what);
+    screen_->Click(at(step.point), step.clicks);
+    screen_->ParkPointer();
+    expectedCalls.insert(expectedCalls.end(), step.expectedCalls.begin(), step.expectedCalls.end());
+    EXPECT_TRUE(WaitForCalls(expectedCalls.size()));
+    EXPECT_EQ(Calls(), expectedCalls);
+  }
+
+  // A second start, while another window lies over the first: it exits quickly with status 0,
+  // and the first window comes back on top. No second window appears.
+  // The picture to come back: taken once the window has stopped changing after the clicks.
+  QImage beforeCover = read().window;
+  testsupport::WaitUntil(
+      [&] {
+        std::this_thread::sleep_for(200ms);
+        QImage now = read().window;
+        const bool same = now == beforeCover;
+        beforeCover = std::move(now);
+        return same;
+      },
+      kStateTimeout);
+  constexpr QRgb kCoverColour = 0xff00ff;
+  {
+    // The cover leaves the window's rounded corners alone: outside the window's shape the
+    // cover would still show after the raise.
+    const QRect covered = place.adjusted(10, 10, -10, -10);
+    const CoveringWindow cover(screen_->DisplayName(), covered, kCoverColour);
+    ASSERT_TRUE(testsupport::WaitUntil(
+        [&] {
+          return CountPixels(read().window, kCoverColour) == covered.width() * covered.height();
+        },
+        kStateTimeout))
+        << "the covering window did not show";
+    const auto started = Clock::now();
+    const pid_t second = StartProgram(dataHome);
+    EXPECT_EQ(lab_->Wait(second, kExitTimeout), 0);
+    EXPECT_LT(Clock::now() - started, 10s) << "the second start did not end quickly";
+    QImage raised;
+    const bool onTop = testsupport::WaitUntil(
+        [&] {
+          raised = read().window;
+          return raised == beforeCover;
+        },
+        kStateTimeout);
+    EXPECT_TRUE(onTop) << "the first window was not raised above the covering window ("
+                       << CountPixels(raised, kCoverColour) << " pixels still covered)";
+    SaveArtefact(screen_->Grab(), "04-second-start-raised.png");
+    EXPECT_TRUE(Running(program));
+    EXPECT_EQ(screen_->VisibleWindows("Tarvelo"), std::vector<std::string>{window});
+  }
+
+  // Refresh starts a new cycle: the list is emptied, the wait text is back, the three commands
+  // are disabled, and the devices come back at the ticks.
+  screen_->Click(at(kRefreshButton.center()));
+  screen_->ParkPointer();
+  Frame restarted;
+  EXPECT_TRUE(testsupport::WaitUntil(
+      [&] {
+        restarted = read();
+        return restarted.refresh == ButtonLook::kDisabled;
+      },
+      kStateTimeout))
+      << Describe(restarted);
+  EXPECT_LT(restarted.rows, kDevices) << "the list was not emptied";
+  EXPECT_EQ(restarted.logIn, ButtonLook::kDisabled);
+  EXPECT_EQ(restarted.storage, ButtonLook::kDisabled);
+  EXPECT_NE(restarted.waitText, ended.waitText) << "the wait text did not come back";
+  EXPECT_TRUE(testsupport::WaitUntil([&] { return read().rows > 0; }, kStateTimeout))
+      << "no device came back after Refresh";
+
+  // The close button ends the program cleanly during the cycle: status 0, the engine gone with
+  // the process, the instance lock and the bring-to-front server removed.
+  const auto closing = Clock::now();
+  screen_->Click(at(kCloseButton.center()));
+  EXPECT_EQ(lab_->Wait(program, kExitTimeout), 0);
+  EXPECT_LT(Clock::now() - closing, 10s) << "closing took too long";
+  EXPECT_TRUE(screen_->VisibleWindows("Tarvelo").empty());
+  EXPECT_FALSE(fs::exists(folder_->File("runtime/Tarvelo.lock")));
+  EXPECT_FALSE(fs::exists(folder_->File("runtime/Tarvelo")));
+  EXPECT_EQ(Calls(), expectedCalls) << "closing ran a command";
+}
+
+TEST_F(WindowE2E, SkinThatCannotBeWrittenShowsTheMessageAndNoWindow) {
+  // No devices: if the engine started by mistake, it would still find nothing to show.
+  struct Case {
+    const char* what;
+    const char* artefact;
+    // Prepares the data folder; returns false when this file system cannot do it.
+    std::function<bool(const std::string& dataHome, std::unique_ptr<ImmutableFile>& flag)> prepare;
+  };
+  const Case cases[] = {
+      {"the tool folder's name is taken by a file", "05-failure-message-folder-is-a-file.png",
+       [](const std::string& dataHome, std::unique_ptr<ImmutableFile>&) {
+         fs::create_directories(dataHome);
+         WriteFile(dataHome + "/ORVAKSearchTools", "", fs::perms::owner_read);
+         return true;
+       }},
+      {"the layout file is immutable (read-only even for root)",
+       "06-failure-message-immutable-layout.png",
+       [](const std::string& dataHome, std::unique_ptr<ImmutableFile>& flag) {
+         fs::create_directories(dataHome + "/ORVAKSearchTools/Picture");
+         WriteFile(dataHome + "/ORVAKSearchTools/WndLayoutInfo.xml", "",
+                   fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+         flag = std::make_unique<ImmutableFile>(dataHome + "/ORVAKSearchTools/WndLayoutInfo.xml");
+         return flag->IsSet();
+       }},
+  };
+  int index = 0;
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.what);
+    const std::string dataHome = folder_->File("data" + std::to_string(index++));
+    std::unique_ptr<ImmutableFile> flag;
+    if (!test.prepare(dataHome, flag)) {
+      std::cout << "[ skipped  ] " << test.what << ": not possible on this file system"
+                << std::endl;
+      continue;
+    }
+    screen_->ParkPointer();
+    const pid_t program = StartProgram(dataHome);
+    bool mainWindowSeen = false;
+    const auto box = WaitForWindow(
+        [&](const QRect& geometry) {
+          const bool isMain =
+              geometry.width() == kWindowWidth && geometry.height() == kWindowHeight;
+          mainWindowSeen = mainWindowSeen || isMain;
+          return !isMain && geometry.width() > 1 && geometry.height() > 1;
+        },
+        program);
+    ASSERT_TRUE(box) << "no message box titled Tarvelo appeared";
+    EXPECT_FALSE(mainWindowSeen);
+    // The box holds text (dark on light) and the engine was never started.
+    const QImage boxImage = screen_->Grab().copy(box->second);
+    EXPECT_GT(CountDarkPixels(boxImage), 100) << "the message box looks empty";
+    SaveArtefact(boxImage, test.artefact);
+    EXPECT_EQ(NamespaceUdpSockets(program), 0) << "the engine started although the skin failed";
+
+    // Return presses the box's OK button; the program ends with status 1 without a window.
+    EXPECT_EQ(screen_->XDoTool({"windowfocus", "--sync", box->first, "key", "Return"}).status, 0);
+    EXPECT_EQ(lab_->Wait(program, kExitTimeout), 1);
+    EXPECT_TRUE(screen_->VisibleWindows("Tarvelo").empty());
+    EXPECT_FALSE(fs::exists(folder_->File("runtime/Tarvelo.lock")));
+    EXPECT_TRUE(Calls().empty());
+  }
+}
+
+}  // namespace
