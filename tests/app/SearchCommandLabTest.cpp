@@ -28,15 +28,6 @@ using namespace std::chrono_literals;
 // The search itself runs two seconds; this only bounds a hung program.
 constexpr auto kRunTimeout = 60s;
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream stream(text);
-  for (std::string line; std::getline(stream, line);) {
-    lines.push_back(line);
-  }
-  return lines;
-}
-
 QJsonDocument ParseJson(const std::string& text) {
   QJsonParseError error;
   const QJsonDocument document = QJsonDocument::fromJson(QByteArray::fromStdString(text), &error);
@@ -75,7 +66,7 @@ TEST(SearchCommandLab, EventsShowEveryReportAndTheResultFilesEachDeviceOnce) {
 
   // Standard output holds the event lines, then the result array, and nothing else: the log's
   // echo went to standard error.
-  const std::vector<std::string> lines = Lines(testsupport::ReadFile(output));
+  const std::vector<std::string> lines = testsupport::SplitLines(testsupport::ReadFile(output));
   std::vector<QJsonObject> events;
   std::size_t index = 0;
   for (; index < lines.size() && lines[index] != "[" && lines[index] != "[]"; ++index) {
@@ -160,7 +151,7 @@ TEST(SearchCommandLab, TextResultAndExitStatuses) {
   const testsupport::NasSimulator device(lab, {});
   const std::string found = folder.File("found.txt");
   ASSERT_EQ(RunTarvelo(lab, {"--search", "--seconds", "1"}, found), 0);
-  const std::vector<std::string> lines = Lines(testsupport::ReadFile(found));
+  const std::vector<std::string> lines = testsupport::SplitLines(testsupport::ReadFile(found));
   ASSERT_EQ(lines.size(), 2u) << testsupport::ReadFile(found);
   EXPECT_EQ(lines[0].rfind("HOST", 0), 0u);
   EXPECT_EQ(lines[1].rfind("nas0 ", 0), 0u) << lines[1];

@@ -156,16 +156,6 @@ std::vector<char*> Pointers(std::vector<std::string>& items) {
   return pointers;
 }
 
-int DecodeStatus(int status) {
-  if (WIFEXITED(status)) {
-    return WEXITSTATUS(status);
-  }
-  if (WIFSIGNALED(status)) {
-    return 128 + WTERMSIG(status);
-  }
-  return -1;
-}
-
 struct Output {
   int status = -1;  // -1: killed after the timeout
   std::string text;
@@ -229,7 +219,7 @@ Output Capture(std::vector<std::string> argv, std::vector<std::string> environme
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
-  output.status = timedOut ? -1 : DecodeStatus(status);
+  output.status = timedOut ? -1 : testsupport::DecodeExitStatus(status);
   return output;
 }
 
@@ -241,15 +231,6 @@ void WriteFile(const std::string& path, const std::string& content, fs::perms pe
     throw std::runtime_error("cannot write " + path);
   }
   fs::permissions(path, permissions);
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream stream(text);
-  for (std::string line; std::getline(stream, line);) {
-    lines.push_back(line);
-  }
-  return lines;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -482,7 +463,8 @@ class VirtualScreen {
 
   // The visible top-level windows with this exact title.
   std::vector<std::string> VisibleWindows(const std::string& title) const {
-    return Lines(XDoTool({"search", "--onlyvisible", "--name", "^" + title + "$"}).text);
+    return testsupport::SplitLines(
+        XDoTool({"search", "--onlyvisible", "--name", "^" + title + "$"}).text);
   }
 
   std::optional<QRect> Geometry(const std::string& window) const {
@@ -492,7 +474,7 @@ class VirtualScreen {
     }
     int values[4] = {-1, -1, -1, -1};
     const char* const keys[4] = {"X=", "Y=", "WIDTH=", "HEIGHT="};
-    for (const std::string& line : Lines(output.text)) {
+    for (const std::string& line : testsupport::SplitLines(output.text)) {
       for (int i = 0; i < 4; ++i) {
         if (line.rfind(keys[i], 0) == 0) {
           values[i] = std::atoi(line.c_str() + std::strlen(keys[i]));
@@ -685,7 +667,7 @@ void SaveArtefact(const QImage& image, const std::string& name) {
 // program under test has any.
 int NamespaceUdpSockets(pid_t pid) {
   const std::vector<std::string> lines =
-      Lines(testsupport::ReadFile("/proc/" + std::to_string(pid) + "/net/udp"));
+      testsupport::SplitLines(testsupport::ReadFile("/proc/" + std::to_string(pid) + "/net/udp"));
   return lines.empty() ? 0 : static_cast<int>(lines.size()) - 1;
 }
 
@@ -778,7 +760,9 @@ class WindowE2E : public ::testing::Test {
     return found;
   }
 
-  std::vector<std::string> Calls() const { return Lines(testsupport::ReadFile(calls_)); }
+  std::vector<std::string> Calls() const {
+    return testsupport::SplitLines(testsupport::ReadFile(calls_));
+  }
 
   bool WaitForCalls(std::size_t count) const {
     return testsupport::WaitUntil([&] { return Calls().size() >= count; }, kStateTimeout);

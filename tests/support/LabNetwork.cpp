@@ -66,16 +66,6 @@ std::string ErrnoText(const std::string& what, int error) {
   return what + ": " + std::strerror(error);
 }
 
-int DecodeStatus(int status) {
-  if (WIFEXITED(status)) {
-    return WEXITSTATUS(status);
-  }
-  if (WIFSIGNALED(status)) {
-    return 128 + WTERMSIG(status);
-  }
-  return -1;
-}
-
 class SpawnActions {
  public:
   SpawnActions() { ::posix_spawn_file_actions_init(&actions_); }
@@ -114,7 +104,7 @@ int WaitBlocking(pid_t pid) {
       return -1;
     }
   }
-  return DecodeStatus(status);
+  return DecodeExitStatus(status);
 }
 
 // Runs `ip` with the arguments and returns its status and everything it wrote.
@@ -455,7 +445,7 @@ int LabNetwork::Wait(pid_t pid, std::chrono::milliseconds timeout) {
     const pid_t reaped = ::waitpid(pid, &status, WNOHANG);
     if (reaped == pid) {
       impl_->Forget(pid);
-      return DecodeStatus(status);
+      return DecodeExitStatus(status);
     }
     if (reaped < 0 && errno != EINTR) {
       impl_->Forget(pid);
@@ -521,6 +511,16 @@ bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
 
 std::string BuiltProgram(const std::string& name) {
   return std::string(TARVELO_RUNTIME_OUTPUT_DIRECTORY) + "/" + name;
+}
+
+int DecodeExitStatus(int status) {
+  if (WIFEXITED(status)) {
+    return WEXITSTATUS(status);
+  }
+  if (WIFSIGNALED(status)) {
+    return 128 + WTERMSIG(status);
+  }
+  return -1;
 }
 
 }  // namespace testsupport

@@ -19,6 +19,10 @@ namespace testsupport {
 // otherwise, and only then.
 bool LabAvailable();
 
+// A wait status as a shell reports it: the exit status, 128 + the signal for a killed process,
+// -1 otherwise.
+int DecodeExitStatus(int status);
+
 // Skips the current GoogleTest test when the lab is not available.
 #define TARVELO_REQUIRE_LAB()                                                         \
   do {                                                                                \

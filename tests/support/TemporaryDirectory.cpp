@@ -47,4 +47,13 @@ std::string ReadStream(std::FILE* file) {
   return text;
 }
 
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream stream(text);
+  for (std::string line; std::getline(stream, line);) {
+    lines.push_back(line);
+  }
+  return lines;
+}
+
 }  // namespace testsupport

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace testsupport {
 
@@ -28,5 +29,8 @@ std::string ReadFile(const std::string& path);
 // Everything written to `file` so far (a tmpfile() standing in for a standard stream), read from
 // its start.
 std::string ReadStream(std::FILE* file);
+
+// The lines of `text`, without their line breaks.
+std::vector<std::string> SplitLines(const std::string& text);
 
 }  // namespace testsupport
