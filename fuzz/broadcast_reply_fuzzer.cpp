@@ -3,6 +3,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <string_view>
 
 #include "FuzzCheck.h"
 #include "discovery/SearchProtocol.h"
@@ -18,6 +20,10 @@ void CheckReply(const std::uint8_t* data, std::size_t size) {
       "only a 148-byte datagram is a reply");
   if (status == BroadcastReplyStatus::Device) {
     fuzzcheck::RequireWellFormed(device);
+    // The parser reads the text area up to its first NUL.
+    const char* text = reinterpret_cast<const char*>(data) + offsetof(SearchPacket, text);
+    fuzzcheck::RequireNoSplitCharacter(
+        device, std::string_view(text, strnlen(text, sizeof(SearchPacket::text))));
     fuzzcheck::Require(data[0] == kSearchReplyOpcode, "a device from another opcode");
     fuzzcheck::Require(device.type == data[1], "the type is not byte 1");
   }

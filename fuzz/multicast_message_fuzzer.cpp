@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string_view>
 
 #include "FuzzCheck.h"
 #include "discovery/SearchProtocol.h"
@@ -21,6 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool exactFound = ParseMulticastMessage(bytes, size, "10.231.0.99", exact);
   if (exactFound) {
     fuzzcheck::RequireWellFormed(exact);
+    fuzzcheck::RequireNoSplitCharacter(exact, std::string_view(bytes, strnlen(bytes, size)));
     fuzzcheck::Require(exact.type == 0 || exact.type == 1 || exact.type == 2 || exact.type == 4,
                        "unknown type");
   }
@@ -42,6 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   } else if (loopedFound) {
     fuzzcheck::RequireWellFormed(looped);
+    fuzzcheck::RequireNoSplitCharacter(looped, std::string_view(buffer, strnlen(buffer, received)));
   }
   return 0;
 }

@@ -6,7 +6,9 @@
 #include <charconv>
 #include <csignal>
 #include <chrono>
+#include <clocale>
 #include <cstring>
+#include <cwchar>
 #include <thread>
 
 #include <boost/thread/mutex.hpp>
@@ -111,18 +113,36 @@ QString PrintableCell(QString text) {
   return text;
 }
 
-// The number of characters the cell shows: Unicode code points, so that a character outside
-// the basic plane counts once.
-qsizetype CharacterCount(const QString& text) {
-  qsizetype count = 0;
-  for (qsizetype index = 0; index < text.size(); ++index) {
-    if (text.at(index).isHighSurrogate() && index + 1 < text.size() &&
-        text.at(index + 1).isLowSurrogate()) {
-      ++index;
+// The number of terminal columns the cell takes: its local 8-bit bytes decoded with the C
+// library under the current locale, each character measured by wcwidth, so that a wide CJK
+// character counts two columns and a combining mark none. A character that wcwidth cannot
+// measure, and every byte that does not decode, counts one column: a terminal shows something
+// there, and a guess of one keeps the rest of the line close to its place.
+qsizetype DisplayWidth(const QString& text) {
+  const QByteArray bytes = text.toLocal8Bit();
+  const char* next = bytes.constData();
+  auto left = static_cast<std::size_t>(bytes.size());
+  std::mbstate_t state{};
+  qsizetype width = 0;
+  while (left > 0) {
+    wchar_t character = 0;
+    const std::size_t used = std::mbrtowc(&character, next, left, &state);
+    if (used == static_cast<std::size_t>(-1) || used == static_cast<std::size_t>(-2)) {
+      // Decoding starts afresh after the byte it could not place.
+      state = std::mbstate_t{};
+      ++width;
+      ++next;
+      --left;
+      continue;
     }
-    ++count;
+    const int columns = ::wcwidth(character);
+    width += columns < 0 ? 1 : columns;
+    // A NUL byte decodes with a length of 0 but still takes its byte.
+    const std::size_t step = used == 0 ? 1 : used;
+    next += step;
+    left -= step;
   }
-  return count;
+  return width;
 }
 
 bool WriteAll(std::FILE* stream, const QByteArray& bytes) {
@@ -282,6 +302,10 @@ int RunSearch(const SearchOptions& options, std::FILE* out, std::FILE* err) {
     SetLogEchoStream(err);
     SetLogState(true, options.logFile.c_str());
   }
+  // The text table is measured in terminal columns, which the C library knows only under the
+  // user's locale; a program starts in the "C" locale, where no multibyte character decodes.
+  // Set here, before the engine starts its threads, since the locale is process-wide.
+  std::setlocale(LC_CTYPE, "");
   // A reader that goes away (`| head -1`) makes writes fail with EPIPE instead of ending the
   // process from a worker thread in the middle of a hand-off.
   std::signal(SIGPIPE, SIG_IGN);
@@ -371,7 +395,7 @@ QString FormatDeviceTable(const std::vector<DeviceInfo>& devices) {
   std::vector<qsizetype> widths(rows.front().size(), 0);
   for (const auto& row : rows) {
     for (std::size_t column = 0; column < row.size(); ++column) {
-      widths[column] = std::max(widths[column], CharacterCount(row[column]));
+      widths[column] = std::max(widths[column], DisplayWidth(row[column]));
     }
   }
   constexpr qsizetype kColumnGap = 2;
@@ -385,7 +409,7 @@ QString FormatDeviceTable(const std::vector<DeviceInfo>& devices) {
         table += row[column];
         pendingBlanks = 0;
       }
-      pendingBlanks += widths[column] - CharacterCount(row[column]) + kColumnGap;
+      pendingBlanks += widths[column] - DisplayWidth(row[column]) + kColumnGap;
     }
     table += QLatin1Char('\n');
   }

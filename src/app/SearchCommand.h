@@ -71,6 +71,8 @@ std::string DeviceEventToJson(const DeviceInfo& device, std::int32_t port);
 // The final result of --json: an array with one object per line, ending in a line break.
 std::string DevicesToJson(const std::vector<DeviceInfo>& devices);
 
-// The final result as text: a header line and one line per device, columns aligned by
-// character count, ending in a line break; "No devices found." alone when there are none.
+// The final result as text: a header line and one line per device, ending in a line break;
+// "No devices found." alone when there are none. Columns are aligned by display width under the
+// C library's current locale (a wide CJK character takes two columns, a combining mark none),
+// so that they line up on a terminal of that locale.
 QString FormatDeviceTable(const std::vector<DeviceInfo>& devices);

@@ -7,6 +7,9 @@ namespace {
 using std::string_view;
 constexpr std::size_t npos = string_view::npos;
 
+// The SERVER header's product item (vendor/host/product/extra) keeps at most this many bytes.
+constexpr std::size_t kProductItemLimit = 63;
+
 void SetText(char (&field)[DeviceInfo::kTextSize], string_view text) {
   SetDeviceText(field, text.data(), text.size());
 }
@@ -112,10 +115,10 @@ bool ParseServer(string_view message, ServerFields& out) {
   if (itemEnd == npos) {
     return false;
   }
+  // The item is cut to 63 bytes before it is split. Its last part becomes a field as it stands,
+  // so this cut, like the field's own, leaves out a character that it would split.
   string_view item = Between(server, itemStart, itemEnd);
-  if (item.size() > 63) {
-    item = item.substr(0, 63);
-  }
+  item = item.substr(0, CutLengthAtCharacter(item.data(), item.size(), kProductItemLimit));
   const std::size_t slash1 = item.find('/');
   if (slash1 == npos) {
     return false;

@@ -1,5 +1,8 @@
 #include "app/SearchCommand.h"
 
+#include <wchar.h>
+#include <algorithm>
+#include <clocale>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -282,72 +285,151 @@ TEST(SearchJson, ResultArrayKeepsTableOrderOneObjectPerLine) {
 // ---------------------------------------------------------------------------------------------
 // Text table
 
-// A line as code points, so that positions count characters.
-QList<uint> CodePoints(const QString& line) { return line.toUcs4(); }
-
-QString Slice(const QList<uint>& line, qsizetype start, qsizetype count) {
-  if (start > line.size()) {
-    return QString();
+// Puts the C library's locale (which the table measures with) to `name` for one test, and the
+// previous one back afterwards.
+class ScopedCLocale {
+ public:
+  explicit ScopedCLocale(const char* name) : previous(std::setlocale(LC_ALL, nullptr)) {
+    active = std::setlocale(LC_ALL, name) != nullptr;
   }
-  const qsizetype length = std::min(count, line.size() - start);
-  return QString::fromUcs4(reinterpret_cast<const char32_t*>(line.constData() + start), length);
+  ~ScopedCLocale() { std::setlocale(LC_ALL, previous.c_str()); }
+  ScopedCLocale(const ScopedCLocale&) = delete;
+  ScopedCLocale& operator=(const ScopedCLocale&) = delete;
+
+  bool active = false;
+
+ private:
+  std::string previous;
+};
+
+// The terminal columns of a text as the C library measures it under the current locale.
+int Columns(const QString& text) {
+  const std::wstring wide = text.toStdWString();
+  const int columns = wcswidth(wide.c_str(), wide.size());
+  EXPECT_GE(columns, 0) << "a test text the terminal cannot show";
+  return columns;
 }
 
-TEST(SearchTable, NoDevicesIsOneSentence) {
-  EXPECT_EQ(FormatDeviceTable({}), QStringLiteral("No devices found.\n"));
+// The part of `line` whose characters start at a terminal column from `from` to before `to`.
+QString ColumnSlice(const QString& line, int from, int to) {
+  QString slice;
+  int column = 0;
+  for (const char32_t character : line.toUcs4()) {
+    const QString text = QString::fromUcs4(&character, 1);
+    if (column >= from && column < to) {
+      slice += text;
+    }
+    column += Columns(text);
+  }
+  return slice;
 }
 
-TEST(SearchTable, ColumnsAlignByCharacterCount) {
-  DeviceInfo wide = MakeDevice("\xe4\xb8\xad\xe6\x96\x87-nas", "10.231.0.100", 2);  // 中文-nas
-  SetText(wide.vendor, "Caf\xc3\xa9");                                              // Café
-  SetText(wide.product, "\xf0\x9f\x98\x80 storage box");  // an emoji: one character, four bytes
-  SetText(wide.mac1, "02:00:00:00:00:02");
-  DeviceInfo bare = MakeDevice("a-much-longer-host-name", "10.231.0.9", 1);
-  SetText(bare.vendor, "");  // an empty cell in the middle keeps the columns in place
-  SetText(bare.product, "P");
-  const std::vector<DeviceInfo> devices = {wide, bare};
+const QStringList kHeaders = {QStringLiteral("HOST"),    QStringLiteral("IP"),
+                              QStringLiteral("TYPE"),    QStringLiteral("VENDOR"),
+                              QStringLiteral("PRODUCT"), QStringLiteral("MAC"),
+                              QStringLiteral("SSID")};
 
+// Formats `devices` and checks that in every line each cell starts at its header's terminal
+// column and is followed by blanks only, at least two before the next column; that each column
+// starts two blanks after the widest cell of the one before; and that no line ends in a blank.
+// `expected` holds each device's cells in header order.
+void ExpectColumnsLineUp(const std::vector<DeviceInfo>& devices,
+                         const std::vector<QStringList>& expected) {
   const QString table = FormatDeviceTable(devices);
   ASSERT_TRUE(table.endsWith(QLatin1Char('\n')));
   const QStringList lines = table.chopped(1).split(QLatin1Char('\n'));
-  ASSERT_EQ(lines.size(), 3);
+  ASSERT_EQ(lines.size(), static_cast<qsizetype>(expected.size()) + 1) << table.toStdString();
 
-  const QStringList headers = {QStringLiteral("HOST"),    QStringLiteral("IP"),
-                               QStringLiteral("TYPE"),    QStringLiteral("VENDOR"),
-                               QStringLiteral("PRODUCT"), QStringLiteral("MAC"),
-                               QStringLiteral("SSID")};
-  std::vector<qsizetype> starts;
-  for (const QString& name : headers) {
-    starts.push_back(lines[0].indexOf(QRegularExpression(QStringLiteral("\\b") + name + "\\b")));
+  // The header line is ASCII: its character positions are its columns.
+  std::vector<int> starts;
+  for (const QString& name : kHeaders) {
+    starts.push_back(static_cast<int>(
+        lines[0].indexOf(QRegularExpression(QStringLiteral("\\b") + name + "\\b"))));
     ASSERT_GE(starts.back(), 0) << name.toStdString();
   }
   EXPECT_EQ(starts.front(), 0);
+  for (std::size_t column = 0; column + 1 < starts.size(); ++column) {
+    int widest = Columns(kHeaders[static_cast<qsizetype>(column)]);
+    for (const QStringList& cells : expected) {
+      widest = std::max(widest, Columns(cells[static_cast<qsizetype>(column)]));
+    }
+    EXPECT_EQ(starts[column + 1], starts[column] + widest + 2) << "column " << column;
+  }
 
-  const std::vector<std::vector<QString>> expected = {
-      {QStringLiteral("\u4e2d\u6587-nas"), QStringLiteral("10.231.0.100"), QStringLiteral("2"),
-       QStringLiteral("Caf\u00e9"), QString::fromUcs4(U"\U0001F600 storage box"),
-       QStringLiteral("02:00:00:00:00:01 02:00:00:00:00:02"), QStringLiteral("home")},
-      {QStringLiteral("a-much-longer-host-name"), QStringLiteral("10.231.0.9"), QStringLiteral("1"),
-       QString(), QStringLiteral("P"), QStringLiteral("02:00:00:00:00:01"), QStringLiteral("home")},
-  };
   for (std::size_t row = 0; row < expected.size(); ++row) {
-    SCOPED_TRACE(row);
-    const QList<uint> line = CodePoints(lines[static_cast<qsizetype>(row) + 1]);
+    const QString& line = lines[static_cast<qsizetype>(row) + 1];
+    SCOPED_TRACE(line.toStdString());
     for (std::size_t column = 0; column < starts.size(); ++column) {
-      const qsizetype start = starts[column];
-      const qsizetype end = column + 1 < starts.size() ? starts[column + 1] : line.size();
-      const QString cell = Slice(line, start, end - start);
-      // The cell's text starts at its header and is followed only by blanks, at least two
-      // before the next column.
-      EXPECT_EQ(cell.trimmed(), expected[row][column]) << column;
+      const int end = column + 1 < starts.size() ? starts[column + 1] : Columns(line) + 1;
+      const QString cell = ColumnSlice(line, starts[column], end);
+      EXPECT_EQ(cell.trimmed(), expected[row][static_cast<qsizetype>(column)]) << column;
       if (column + 1 < starts.size()) {
         EXPECT_TRUE(cell.endsWith(QStringLiteral("  "))) << column;
       }
     }
-    EXPECT_FALSE(lines[static_cast<qsizetype>(row) + 1].endsWith(QLatin1Char(' ')));
+    EXPECT_FALSE(line.endsWith(QLatin1Char(' ')));
   }
-  // The widest cell of the first column sets the next column's start: two blanks after it.
-  EXPECT_EQ(starts[1], QStringLiteral("a-much-longer-host-name").size() + 2);
+}
+
+TEST(SearchTable, ColumnsAlignByDisplayWidth) {
+  const ScopedCLocale locale("C.UTF-8");
+  ASSERT_TRUE(locale.active);
+  DeviceInfo wide = MakeDevice("\xe4\xb8\xad\xe6\x96\x87-nas", "10.231.0.100", 2);  // 中文-nas
+  SetText(wide.vendor, "Caf\xc3\xa9");                                              // Café
+  SetText(wide.product, "\xf0\x9f\x98\x80 storage box");  // an emoji: two columns, four bytes
+  SetText(wide.mac1, "02:00:00:00:00:02");
+  DeviceInfo bare = MakeDevice("a-much-longer-host-name", "10.231.0.9", 1);
+  SetText(bare.vendor, "");  // an empty cell in the middle keeps the columns in place
+  SetText(bare.product, "P");
+
+  ExpectColumnsLineUp(
+      {wide, bare},
+      {
+          {QStringLiteral("\u4e2d\u6587-nas"), QStringLiteral("10.231.0.100"), QStringLiteral("2"),
+           QStringLiteral("Caf\u00e9"), QString::fromUcs4(U"\U0001F600 storage box"),
+           QStringLiteral("02:00:00:00:00:01 02:00:00:00:00:02"), QStringLiteral("home")},
+          {QStringLiteral("a-much-longer-host-name"), QStringLiteral("10.231.0.9"),
+           QStringLiteral("1"), QString(), QStringLiteral("P"), QStringLiteral("02:00:00:00:00:01"),
+           QStringLiteral("home")},
+      });
+}
+
+TEST(SearchTable, CjkNamesLineUpUnderAUtf8Locale) {
+  const ScopedCLocale locale("C.UTF-8");
+  ASSERT_TRUE(locale.active);
+  struct Row {
+    const char* host;  // UTF-8, as a device sends it
+    const char* vendor;
+    const char* ssid;
+  };
+  const Row rows[] = {
+      {"nas-office", "Generic", "home"},
+      // Chinese: seven wide characters, fourteen columns, the widest host.
+      {"\xe7\xbd\x91\xe7\xbb\x9c\xe5\xad\x98\xe5\x82\xa8\xe6\x9c\x8d\xe5\x8a\xa1\xe5\x99\xa8",
+       "\xe5\xad\x98\xe5\x82\xa8", "\xe5\xae\xb6"},  // 网络存储服务器, 存储, 家
+      // Japanese: katakana with the long vowel mark, all wide.
+      {"\xe3\x83\x95\xe3\x82\xa1\xe3\x82\xa4\xe3\x83\xab", "\xe3\x83\x86\xe3\x82\xb9\xe3\x83\x88",
+       "\xe3\x81\x86\xe3\x81\xa1"},  // ファイル, テスト, うち
+      // Mixed: ASCII, kanji and a combining acute accent that takes no column.
+      {"NAS-\xe6\x9d\xb1\xe4\xba\xac-cafe\xcc\x81", "Caf\xc3\xa9", "wlan-\xe4\xba\x8c"},
+  };
+  std::vector<DeviceInfo> devices;
+  std::vector<QStringList> expected;
+  int index = 0;
+  for (const Row& row : rows) {
+    const QString ip = QStringLiteral("10.231.0.%1").arg(++index);
+    DeviceInfo device = MakeDevice(row.host, ip.toStdString());
+    SetText(device.vendor, row.vendor);
+    SetText(device.ssid, row.ssid);
+    devices.push_back(device);
+    expected.push_back({QString::fromUtf8(row.host), ip, QStringLiteral("1"),
+                        QString::fromUtf8(row.vendor), QStringLiteral("HomeNas"),
+                        QStringLiteral("02:00:00:00:00:01"), QString::fromUtf8(row.ssid)});
+  }
+  // The measure is the terminal's, not the number of characters or bytes.
+  ASSERT_EQ(Columns(expected[1][0]), 14);
+  ASSERT_EQ(Columns(expected[3][0]), 13);
+  ExpectColumnsLineUp(devices, expected);
 }
 
 TEST(SearchTable, ControlCharactersCannotBreakTheTableOrDriveTheTerminal) {

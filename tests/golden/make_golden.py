@@ -131,6 +131,24 @@ case("broadcast", "repeated_key_first_wins", "the first occurrence of a key is t
 case("broadcast", "eight_bit_text", "8-bit text is copied as received",
      packet(b"host=\xe6\x97\xa5\xe6\x9c\xac&vendor=\xff\x80"),
      record(1, host=b"\xe6\x97\xa5\xe6\x9c\xac", vendor=b"\xff\x80"))
+# Long UTF-8 names: a cut at byte 31 that would fall inside a character leaves the character out
+# whole. HOST_JA is twelve 3-byte characters (36 bytes): 31 bytes hold ten of them and one byte of
+# the eleventh, so the field keeps the first ten (30 bytes). EMOJI8 is eight 4-byte characters
+# (32 bytes): the field keeps seven (28 bytes).
+HOST_JA = "データ倉庫サーバー二号機".encode()
+HOST_JA_KEPT = "データ倉庫サーバー二".encode()
+assert len(HOST_JA) == 36 and len(HOST_JA_KEPT) == 30
+EMOJI8 = "\U0001F600".encode() * 8
+EMOJI7 = "\U0001F600".encode() * 7
+assert len(EMOJI8) == 32 and len(EMOJI7) == 28
+case("broadcast", "utf8_values_cut_at_character",
+     "long UTF-8 values lose the character that the cut at 31 bytes would split",
+     packet(b"id=A1&host=" + HOST_JA + b"&vendor=" + EMOJI8 + b"&product=P"),
+     record(1, id="A1", host=HOST_JA_KEPT, vendor=EMOJI7, product="P"))
+case("broadcast", "eight_bit_cut_kept_as_received",
+     "bytes at the cut that are no whole UTF-8 character in the reply are kept as received",
+     packet(b"host=" + b"x" * 29 + b"\xe6\x97A&vendor=" + b"y" * 30 + b"\xe9tage"),
+     record(1, host=b"x" * 29 + b"\xe6\x97", vendor=b"y" * 30 + b"\xe9"))
 case("broadcast", "byte1_zero", "byte 1 is the type, 0 included",
      packet(b"id=A1", byte1=0), record(0, id="A1"))
 case("broadcast", "byte1_four", "byte 1 is the type: 4", packet(b"id=A1", byte1=4), record(4, id="A1"))
@@ -295,6 +313,25 @@ case("multicast", "reply_ssidinfo_long_ssid", "an ssid of 40 characters keeps 31
 case("multicast", "reply_eight_bit_text", "8-bit text is copied as received",
      reply(server=b"SERVER: VRIX/2.0, UPnP/1.0, V/\xe6\x97\xa5\xe6\x9c\xac/P/1\r\n"),
      record(1, **only(host=b"\xe6\x97\xa5\xe6\x9c\xac")))
+# SSID_DE has 2-byte letters and is 33 bytes long; "ü" takes bytes 30 and 31 (counted from 0),
+# so the cut at 31 would split it and the field keeps the 30 bytes before it.
+SSID_DE = "Gäste-WLAN Erdgeschoss Flur Süd".encode()
+SSID_DE_KEPT = "Gäste-WLAN Erdgeschoss Flur S".encode()
+assert len(SSID_DE) == 33 and SSID_DE[30:32] == "ü".encode() and len(SSID_DE_KEPT) == 30
+case("multicast", "reply_utf8_names_cut_at_character",
+     "a long UTF-8 host in SERVER and ssid in SSIDINFO lose the character the cut would split",
+     reply(server=b"SERVER: VRIX/2.0, UPnP/1.0, V/" + HOST_JA + b"/P/1\r\n",
+           ssidinfo=b"SSIDINFO: SSID/" + SSID_DE + b",MAC0/a,MAC1/b\r\n"),
+     record(1, **only(host=HOST_JA_KEPT, ssid=SSID_DE_KEPT, mac0="a", mac1="b")))
+# The product item V/hhh.../P/eee...日 is 64 bytes; the cut at 63 falls after the second byte of
+# 日, so the item keeps 61 bytes and the extra text (itself short enough for its field) ends with
+# the last "e".
+ITEM_63 = b"V/" + b"h" * 28 + b"/P/" + b"e" * 28 + "日".encode()
+assert len(ITEM_63) == 64 and ITEM_63[61:] == "日".encode()
+case("multicast", "reply_item_cut_at_63_inside_character",
+     "the cut of the product item at 63 bytes leaves out the character it would split",
+     reply(server=b"SERVER: VRIX/2.0, UPnP/1.0, " + ITEM_63 + b"\r\n"),
+     record(1, **only(host="h" * 28, product="P", extra="e" * 28)))
 
 # The address.
 case("multicast", "location_without_port_dropped",
