@@ -7,10 +7,10 @@ packages=(
   build-essential cmake ninja-build pkg-config
   clang libclang-rt-14-dev
   libboost-dev libboost-thread-dev libboost-system-dev libboost-date-time-dev libboost-chrono-dev
-  qt6-base-dev libx11-dev
+  qt6-base-dev libx11-dev libfontconfig-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   iproute2 libcap2-bin
-  fonts-dejavu-core fonts-liberation fonts-wqy-zenhei
+  fonts-dejavu-core fonts-liberation fonts-wqy-zenhei fonts-noto-cjk fontconfig
   xvfb xdotool
 )
 

@@ -35,13 +35,16 @@ QImage RenderLayout(const QString& path, int dialogId, const QString& variant,
   dialog.ApplyLayout();
   dialog.show();
   QApplication::processEvents();
+  // The grab has the device pixels of the screen's ratio (656 x 490 for the 328 x 245 dialog
+  // at ratio 2) and that ratio, so the painter below works in the dialog's logical pixels.
   QImage image = dialog.grab().toImage().convertToFormat(QImage::Format_ARGB32);
   if (!dialog.mask().isEmpty()) {
     // What lies outside the window's shape is not part of the window.
+    const QRect client(QPoint(0, 0), dialog.size());
     QPainter painter(&image);
     painter.setCompositionMode(QPainter::CompositionMode_Clear);
-    painter.setClipRegion(QRegion(image.rect()).subtracted(dialog.mask()));
-    painter.fillRect(image.rect(), Qt::transparent);
+    painter.setClipRegion(QRegion(client).subtracted(dialog.mask()));
+    painter.fillRect(client, Qt::transparent);
   }
   dialog.hide();
   return image;
@@ -52,8 +55,9 @@ std::string RenderLayoutUsage() {
          "\n"
          "Builds the dialog of the layout document FILE as the window would, without a\n"
          "display and without searching, and saves what it would show as the PNG image\n"
-         "PNG, of the dialog's size. The window shape comes from the deployed skin; outside\n"
-         "it the image is transparent.\n"
+         "PNG, of the dialog's size in device pixels: twice the layout's size with\n"
+         "QT_SCALE_FACTOR=2, drawn from the skin's images of twice the size. The window\n"
+         "shape comes from the deployed skin; outside it the image is transparent.\n"
          "\n"
          "  --out PNG       the image to write\n"
          "  --dialog ID     the dialog to build (default 201)\n"

@@ -1,5 +1,7 @@
 #include "app/SkinDeployment.h"
 
+#include <iterator>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -55,15 +57,46 @@ int LanguageCodeFromLangId(std::uint16_t langId) {
 
 int GetLanguageCode() { return LanguageCodeFromLangId(GetSystemDefaultLangID()); }
 
-int LayoutResourceForLanguage(int languageCode) {
-  switch (languageCode) {
-    case 1:
-      return kLayoutEnglish;
-    case 3:
-      return kLayoutTraditionalChinese;
-    default:
-      return kLayoutSimplifiedChinese;
+int DisplayLanguageCode(std::uint16_t langId) {
+  // Hong Kong and Macao write the traditional script, although the language table files them
+  // with the simplified script of the mainland.
+  constexpr std::uint16_t kChineseHongKong = 3076;
+  constexpr std::uint16_t kChineseMacao = 5124;
+  constexpr int kTraditionalChineseCode = 3;
+  if (langId == kChineseHongKong || langId == kChineseMacao) {
+    return kTraditionalChineseCode;
   }
+  return LanguageCodeFromLangId(langId);
+}
+
+int GetDisplayLanguageCode() { return DisplayLanguageCode(GetSystemDefaultLangID()); }
+
+int LayoutResourceForLanguage(int languageCode) {
+  // Indexed by language code - 1.
+  constexpr int kLayoutByCode[] = {
+      kLayoutEnglish,
+      kLayoutSimplifiedChinese,
+      kLayoutTraditionalChinese,
+      kLayoutJapanese,
+      kLayoutGerman,
+      kLayoutFrench,
+      kLayoutRussian,
+      kLayoutKorean,
+      kLayoutPortuguese,
+      kLayoutSpanish,
+      kLayoutItalian,
+      kLayoutDutch,
+      kLayoutPolish,
+      kLayoutDanish,
+  };
+  if (languageCode < 1 || languageCode > static_cast<int>(std::size(kLayoutByCode))) {
+    return kLayoutEnglish;
+  }
+  return kLayoutByCode[languageCode - 1];
+}
+
+int LayoutResourceForLanguageId(std::uint16_t langId) {
+  return LayoutResourceForLanguage(DisplayLanguageCode(langId));
 }
 
 QString SkinResourcePath(int id, const QString& type) {
@@ -88,7 +121,7 @@ bool WriteResourceToFile(int id, const QString& type, const QString& path) {
 }
 
 bool WriteLayoutFile() {
-  return WriteResourceToFile(LayoutResourceForLanguage(GetLanguageCode()),
+  return WriteResourceToFile(LayoutResourceForLanguageId(GetSystemDefaultLangID()),
                              QString::fromUtf16(kXmlResource),
                              MakeLayoutPath(QString::fromUtf16(kLayoutFile)));
 }

@@ -14,13 +14,24 @@ inline constexpr char16_t kPictureFolder[] = u"\\ORVAKSearchTools\\Picture";
 // The layout document, relative to the working base folder.
 inline constexpr char16_t kLayoutFile[] = u"\\ORVAKSearchTools\\WndLayoutInfo.xml";
 
-// Resource types and the identifiers of the three layout documents.
+// Resource types and the identifiers of the layout documents: one per language code.
 inline constexpr char16_t kXmlResource[] = u"XML";
 inline constexpr char16_t kPngResource[] = u"PNG";
 inline constexpr char16_t kBmpResource[] = u"BMP";
 inline constexpr int kLayoutSimplifiedChinese = 149;
 inline constexpr int kLayoutEnglish = 150;
 inline constexpr int kLayoutTraditionalChinese = 151;
+inline constexpr int kLayoutJapanese = 159;
+inline constexpr int kLayoutGerman = 160;
+inline constexpr int kLayoutFrench = 161;
+inline constexpr int kLayoutRussian = 162;
+inline constexpr int kLayoutKorean = 163;
+inline constexpr int kLayoutPortuguese = 164;
+inline constexpr int kLayoutSpanish = 165;
+inline constexpr int kLayoutItalian = 166;
+inline constexpr int kLayoutDutch = 169;
+inline constexpr int kLayoutPolish = 175;
+inline constexpr int kLayoutDanish = 176;
 
 // One image of the skin: its file name in the picture folder and its resource.
 struct SkinImage {
@@ -29,7 +40,10 @@ struct SkinImage {
   int id;
 };
 
-// The images, in the order in which they are written.
+// The images, in the order in which they are written: the eight of the window, then the twins of
+// twice the size that the controls draw from on screens with two device pixels to a logical one
+// (the window shape is a region of logical pixels and has no twin). A twin's resource identifier
+// is its original's plus 1000.
 inline constexpr SkinImage kSkinImages[] = {
     {u"\\SearchDevice_BlackGround.bmp", kBmpResource, 158},
     {u"\\SearchDevice_BlackGround.png", kPngResource, 146},
@@ -39,6 +53,13 @@ inline constexpr SkinImage kSkinImages[] = {
     {u"\\headerclip.png", kPngResource, 148},
     {u"\\close.png", kPngResource, 141},
     {u"\\ButtonMax.png", kPngResource, 140},
+    {u"\\SearchDevice_BlackGround@2x.png", kPngResource, 1146},
+    {u"\\Brush@2x.png", kPngResource, 1139},
+    {u"\\logo@2x.png", kPngResource, 1144},
+    {u"\\headerbackground@2x.png", kPngResource, 1147},
+    {u"\\headerclip@2x.png", kPngResource, 1148},
+    {u"\\close@2x.png", kPngResource, 1141},
+    {u"\\ButtonMax@2x.png", kPngResource, 1140},
 };
 
 // The language code 1-14 of a Windows language identifier, by full identifier: English 1 (also
@@ -50,9 +71,23 @@ int LanguageCodeFromLangId(std::uint16_t langId);
 // The language code of the system language.
 int GetLanguageCode();
 
-// The layout document for a language code: traditional Chinese for 3, English for 1, simplified
-// Chinese for every other code.
+// The language code whose texts a user of `langId` reads: the identifier's own code, except for
+// Chinese (Hong Kong SAR) 3076 and Chinese (Macao SAR) 5124, which share code 2 with the
+// simplified script but read the traditional script of code 3.
+int DisplayLanguageCode(std::uint16_t langId);
+
+// DisplayLanguageCode of the system language; it chooses the window's texts and the start-up
+// failure message.
+int GetDisplayLanguageCode();
+
+// The layout document for a language code: each code 1-14 has its own (English 150, simplified
+// Chinese 149, traditional Chinese 151, then 159, 160, 161, 162, 163, 164, 165, 166, 169, 175 and
+// 176 for codes 4 to 14); any other code gets English.
 int LayoutResourceForLanguage(int languageCode);
+
+// The layout document for a language identifier, by DisplayLanguageCode: Hong Kong and Macao get
+// the traditional Chinese document.
+int LayoutResourceForLanguageId(std::uint16_t langId);
 
 // The Qt resource path of a skin resource, ":/skin/TYPE/ID".
 QString SkinResourcePath(int id, const QString& type);

@@ -129,7 +129,9 @@ bool CVexiloApp::InitInstance() {
     return false;
   }
   if (!DeploySkinFiles()) {
-    ShowMessage(QString::fromLatin1(kProductTitle), DeployFailureMessage(GetLanguageCode()));
+    // In the language of the window the user would have seen: Hong Kong and Macao read the
+    // traditional script.
+    ShowMessage(QString::fromLatin1(kProductTitle), DeployFailureMessage(GetDisplayLanguageCode()));
     exitStatus_ = 1;
     return false;
   }

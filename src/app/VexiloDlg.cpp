@@ -1,6 +1,8 @@
 #include "app/VexiloDlg.h"
 
+#include <QCoreApplication>
 #include <QDesktopServices>
+#include <QKeyEvent>
 #include <QTimerEvent>
 
 #include "app/DeviceTable.h"
@@ -37,8 +39,6 @@ QString PicturePath(const char* name) {
                         QLatin1String(name));
 }
 
-void SetEnabled(QWidget* widget, bool enabled) { widget->setEnabled(enabled); }
-
 }  // namespace
 
 CVexiloDlg::CVexiloDlg() : icon(QStringLiteral(":/icon/128")) {}
@@ -47,6 +47,7 @@ bool CVexiloDlg::OnInitDialog() {
   CLayoutDialog::OnInitDialog();
   setWindowIcon(icon);
   LoadLayoutFile(QString::fromUtf16(kLayoutFile), 201, QStringLiteral("Standard"));
+  InitKeyboardAccess();
   SetUiState(kUiInitialised);
   setWindowTitle(QString::fromLatin1(kProductTitle));
   InitDeviceList();
@@ -75,32 +76,55 @@ void CVexiloDlg::SetUiState(int state) {
   switch (state) {
     case kUiInitialised:
       waitText->hide();
-      SetEnabled(closeButton, true);
-      SetEnabled(loginButton, false);
-      SetEnabled(refreshButton, true);
-      SetEnabled(storageButton, false);
+      EnableCtrl(closeButton, true);
+      EnableCtrl(loginButton, false);
+      EnableCtrl(refreshButton, true);
+      EnableCtrl(storageButton, false);
       break;
     case kUiSearching:
       waitText->show();
-      SetEnabled(loginButton, false);
-      SetEnabled(refreshButton, false);
-      SetEnabled(storageButton, false);
+      EnableCtrl(loginButton, false);
+      EnableCtrl(refreshButton, false);
+      EnableCtrl(storageButton, false);
       break;
     case kUiSearchEnded:
       waitText->hide();
-      SetEnabled(refreshButton, true);
+      EnableCtrl(refreshButton, true);
       break;
     case kUiRowSelected:
-      SetEnabled(loginButton, true);
-      SetEnabled(storageButton, true);
+      EnableCtrl(loginButton, true);
+      EnableCtrl(storageButton, true);
       break;
     case kUiNoRowSelected:
-      SetEnabled(loginButton, false);
-      SetEnabled(storageButton, false);
+      EnableCtrl(loginButton, false);
+      EnableCtrl(storageButton, false);
       break;
     default:
       break;
   }
+}
+
+void CVexiloDlg::InitKeyboardAccess() {
+  if (!ControlsBound()) {
+    return;
+  }
+  // The controls were made in the layout's order, which would put the close button first, and
+  // Space on it right after the start would close the window.
+  QWidget::setTabOrder(deviceList, loginButton);
+  QWidget::setTabOrder(loginButton, refreshButton);
+  QWidget::setTabOrder(refreshButton, storageButton);
+  QWidget::setTabOrder(storageButton, closeButton);
+  deviceList->setFocus(Qt::OtherFocusReason);
+  if (closeButton->accessibleName().isEmpty()) {
+    closeButton->setAccessibleName(QCoreApplication::translate("CVexiloDlg", "Close"));
+  }
+}
+
+void CVexiloDlg::EnableCtrl(QWidget* control, bool enabled) {
+  if (!enabled && control != deviceList && focusWidget() == control) {
+    deviceList->setFocus(Qt::OtherFocusReason);
+  }
+  control->setEnabled(enabled);
 }
 
 void CVexiloDlg::InitDeviceList() {
@@ -157,8 +181,7 @@ void CVexiloDlg::ShowWaitSeconds(int seconds) {
   const QString text = QStringLiteral("%1 %2s...")
                            .arg(GetLayoutString(QStringLiteral("SEARCH_DEVICE_WATI_TIME_WARNING")))
                            .arg(seconds);
-  waitText->SetText(text, waitText->textOffsetX, waitText->textOffsetY);
-  waitText->update();
+  waitText->ChangeText(text);
 }
 
 void CVexiloDlg::FillDeviceList() {
@@ -212,6 +235,8 @@ void CVexiloDlg::OnListDblClk() {
   }
 }
 
+void CVexiloDlg::OnListReturn() { OnListDblClk(); }
+
 void CVexiloDlg::OnLogIn() {
   const int row = GetSelectedRow();
   if (row == -1) {
@@ -263,10 +288,20 @@ void CVexiloDlg::OnCtrlNotify(int ctrlId, int notifyCode) {
   if (ctrlId != kDeviceListId) {
     return;
   }
-  if (notifyCode == kNotifyClick) {
-    OnListClick();
-  } else if (notifyCode == kNotifyDoubleClick) {
-    OnListDblClk();
+  switch (notifyCode) {
+    case kNotifyClick:
+    // A key that moved the selection leaves Log In and My Storage as a click on that row would.
+    case kNotifyItemChanged:
+      OnListClick();
+      break;
+    case kNotifyDoubleClick:
+      OnListDblClk();
+      break;
+    case kNotifyReturn:
+      OnListReturn();
+      break;
+    default:
+      break;
   }
 }
 
@@ -282,4 +317,16 @@ void CVexiloDlg::timerEvent(QTimerEvent* event) {
     return;
   }
   CLayoutDialog::timerEvent(event);
+}
+
+void CVexiloDlg::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_F5 && event->modifiers() == Qt::NoModifier) {
+    // Refresh is disabled during a cycle, and so is F5: a cycle never restarts while it runs.
+    if (ControlsBound() && refreshButton->isEnabled()) {
+      OnRefresh();
+    }
+    event->accept();
+    return;
+  }
+  CLayoutDialog::keyPressEvent(event);
 }

@@ -4,6 +4,11 @@
 // local network and offers Log In, Refresh and My Storage. Its look and controls come from the
 // layout document (dialog 201, variant Standard); it shows the process-wide device table on a
 // one-second timer during a ten-second search cycle.
+//
+// The window works without a mouse: the device list has the focus from the start, Tab goes from
+// it to Log In, Refresh, My Storage and the close button (skipping those disabled), the keys of
+// the list select a row as a click does, Return on a row logs in, F5 refreshes while Refresh is
+// enabled, Escape closes the window as the close button does.
 
 #include <QBasicTimer>
 #include <QIcon>
@@ -57,11 +62,16 @@ class CVexiloDlg : public CLayoutDialog {
   void OnMyStorage();
   void OnListClick();
   void OnListDblClk();
+  // Return or Enter in the list: logs in to the selected row's device, as a double click does.
+  void OnListReturn();
   void OnBringToFront();
   void OnCancel();
   void SetUiState(int state);
   void ShowWaitSeconds(int seconds);
   void InitDeviceList();
+  // The keyboard order of the bound controls (list, Log In, Refresh, My Storage, close), the
+  // focus on the list, and the close button's accessible name (it has no caption to be read).
+  void InitKeyboardAccess();
   void FillDeviceList();
   void UpdateDeviceList();
   int GetSelectedRow() const;
@@ -90,7 +100,15 @@ class CVexiloDlg : public CLayoutDialog {
   virtual void OpenStorage(const QString& address);
 
   void timerEvent(QTimerEvent* event) override;
+  // F5 refreshes while Refresh is enabled; the other keys are the dialog's (Escape closes).
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
+  // Enables or disables a control of the UI states. A control about to be disabled that holds
+  // the focus gives it to the list first: Qt would pass it on to the next control in the Tab
+  // order, after Refresh (whose press starts a cycle that disables it) the close button, where
+  // the next Space would close the window.
+  void EnableCtrl(QWidget* control, bool enabled);
+
   QBasicTimer searchTimer_;
 };

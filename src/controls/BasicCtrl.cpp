@@ -1,18 +1,30 @@
 #include "controls/BasicCtrl.h"
 
+#include <cmath>
 #include <limits>
 
+#include <QFontMetrics>
 #include <QMouseEvent>
 #include <QTextOption>
 #include <QPaintEvent>
 #include <QResizeEvent>
 
+#include "controls/CtrlAccessible.h"
 #include "controls/CtrlNotify.h"
 
 CBasicCtrl::CBasicCtrl(QWidget* parent) : QWidget(parent) {
   // The control paints every pixel itself; nothing is erased before.
   setAttribute(Qt::WA_OpaquePaintEvent);
   setAttribute(Qt::WA_NoSystemBackground);
+  // Screen readers see a label or a graphic, not an unnamed filler.
+  InstallCtrlAccessibility();
+  RefreshCtrlAccessibility(this);
+}
+
+void CBasicCtrl::ChangeText(const QString& text) {
+  SetText(text, textOffsetX, textOffsetY);
+  update();
+  AnnounceTextChange(this);
 }
 
 void CBasicCtrl::DrawCtrl(QPainter&) {}
@@ -36,7 +48,7 @@ void CBasicCtrl::resizeEvent(QResizeEvent* event) {
 
 void CBasicCtrl::mousePressEvent(QMouseEvent* event) {
   if (event->button() == Qt::LeftButton) {
-    DragParentFromBand(this, event->position().toPoint(), event->globalPosition().toPoint());
+    DragParentFromBand(this, PressPosition(*this, *event), event->globalPosition().toPoint());
   }
   // The press is the control's: passed on, it would reach the dialog, whose own band would
   // start a second drag.
@@ -49,7 +61,18 @@ void CBasicCtrl::leaveEvent(QEvent* event) {
   QWidget::leaveEvent(event);
 }
 
-bool DragParentFromBand(QWidget* control, QPoint position, QPoint globalPosition) {
+QPointF PressPosition(const QWidget& widget, const QMouseEvent& event) {
+  const QPointF rounded = event.position();
+  const QPointF exact = widget.mapFrom(widget.window(), event.scenePosition());
+  // An event made up for the widget alone may carry the widget's own position as its window
+  // position; its rounded position is then all there is.
+  if (std::abs(exact.x() - rounded.x()) <= 0.5 && std::abs(exact.y() - rounded.y()) <= 0.5) {
+    return exact;
+  }
+  return rounded;
+}
+
+bool DragParentFromBand(QWidget* control, QPointF position, QPoint globalPosition) {
   QWidget* parent = control != nullptr ? control->parentWidget() : nullptr;
   if (parent == nullptr) {
     return false;
@@ -66,8 +89,17 @@ void DrawStateCell(const CBasicPropertyFrame& record, QPainter& painter, int cel
   if (source.isEmpty()) {
     return;
   }
-  painter.drawImage(QRect(QPoint(record.imageX, record.imageY), source.size()), *record.bgImage,
-                    source);
+  record.DrawBGImage(painter, QRect(QPoint(record.imageX, record.imageY), source.size()), source);
+}
+
+int CaptionTop(int top, int height, const QFontMetrics& metrics) {
+  const int line = metrics.ascent() + metrics.descent();
+  if (top + line <= height) {
+    return top;
+  }
+  // Integer division truncates toward zero: a line one pixel taller than the control loses that
+  // pixel of leading at the bottom.
+  return (height - line) / 2;
 }
 
 void DrawWrappedText(const CBasicPropertyFrame& record, QPainter& painter, const QRect& client) {
@@ -75,7 +107,8 @@ void DrawWrappedText(const CBasicPropertyFrame& record, QPainter& painter, const
     return;
   }
   const int x = record.textOffsetX == -1 ? 1 : record.textOffsetX;
-  const int y = record.textOffsetY == -1 ? 1 : record.textOffsetY;
+  const int y = CaptionTop(record.textOffsetY == -1 ? 1 : record.textOffsetY, client.height(),
+                           QFontMetrics(record.textFont));
   const int width = client.width() - 2 * x;
   painter.save();
   painter.setFont(record.textFont);

@@ -8,7 +8,9 @@
 
 #include "layout/BasicPropertyFrame.h"
 
+class QFontMetrics;
 class QImage;
+class QMouseEvent;
 
 class CBasicCtrl : public QWidget, public CBasicPropertyFrame {
  public:
@@ -20,6 +22,10 @@ class CBasicCtrl : public QWidget, public CBasicPropertyFrame {
   virtual void DrawCtrlExtra(QPainter& painter);
   // Called after every size change; stores the new client rectangle in the record.
   virtual void OnSizeChanged(int sizeType, int cx, int cy);
+
+  // Shows `text` instead of the current text, at the same text offset: repaints and tells
+  // assistive technologies, which read a text control by the text it shows (CtrlAccessible.h).
+  void ChangeText(const QString& text);
 
   // The whole control as one paint would put it on the screen.
   QImage RenderBuffer();
@@ -49,15 +55,33 @@ QImage DrawBuffer(QSize size, qreal ratio, Draw&& draw);
 template <typename Draw>
 QImage RenderToImage(QSize size, Draw&& draw);
 
-// Forwards a press at `position` (in `control`'s coordinates) to the dialog drag when it lies
-// in the top band of the control's parent. Returns true when a drag started.
-bool DragParentFromBand(QWidget* control, QPoint position, QPoint globalPosition);
+// Where a mouse event happened in `widget`, in logical pixels with their fraction. Qt hands a
+// widget its mouse position rounded to whole logical pixels, while at a device pixel ratio above 1
+// a press lands between them (device row 55 at ratio 2 is logical 27.5, which Qt rounds to 28);
+// the position in the window keeps the fraction.
+QPointF PressPosition(const QWidget& widget, const QMouseEvent& event);
 
-// Draws cell `cell` of the record's state strip at the image origin, unscaled.
+// Forwards a press at `position` (in `control`'s coordinates) to the dialog drag when it lies
+// in the top band of the control's parent. Returns true when a drag started. The position keeps
+// its fraction: at a device pixel ratio above 1 a press lands between logical pixels, and one at
+// 27.5 lies inside the band, as it does for the dialog itself.
+bool DragParentFromBand(QWidget* control, QPointF position, QPoint globalPosition);
+
+// Draws cell `cell` of the record's state strip at the image origin, unscaled in logical pixels
+// (from the strip's twin of twice the size on a device with more device pixels).
 void DrawStateCell(const CBasicPropertyFrame& record, QPainter& painter, int cell);
+
+// Where a caption's line goes in a control `height` pixels high when the layout puts its top at
+// `top`: there when the line (the font's real ascent and descent) fits below it; otherwise centred
+// on the control, where the glyphs fit best (a line taller than the control loses the font's own
+// leading evenly above and below, never the glyphs). The layouts place their
+// captions for the fonts they name, and the family that serves here may have another ascent and
+// descent: CJK families in particular reserve more room above and below their glyphs.
+int CaptionTop(int top, int height, const QFontMetrics& metrics);
 
 // Draws the record's text as the text controls do: from the text offset (−1 means 1), left-aligned,
 // wrapped at word boundaries at the client width less twice the offset, cut by the control's edge.
+// The first line's top follows CaptionTop.
 void DrawWrappedText(const CBasicPropertyFrame& record, QPainter& painter, const QRect& client);
 
 #include "controls/BasicCtrl.inl"

@@ -122,6 +122,8 @@ void CBasicDialog::ApplyDialogInfo() {
   SetTextColor(info.textColor);
   SetText(info.text, info.textOffsetX, info.textOffsetY);
   setWindowTitle(info.text);
+  // Assistive technologies read the window by its title and describe it by the layout's words.
+  setAccessibleDescription(info.description);
   // The window keeps its place; its size is the x + width and y + height of the layout.
   const QPoint place = pos();
   resize(std::max(0, info.rect.right), std::max(0, info.rect.bottom));
@@ -212,7 +214,9 @@ void CBasicNoneBorderDlg::OnSizeChanged(int sizeType, int cx, int cy) {
 }
 
 void CBasicNoneBorderDlg::mousePressEvent(QMouseEvent* event) {
-  if (event->button() == Qt::LeftButton && event->position().y() < kDragBandHeight) {
+  // The band is counted in logical pixels with their fraction, so that at every device pixel
+  // ratio it covers exactly the device rows of its 28 logical pixels.
+  if (event->button() == Qt::LeftButton && PressPosition(*this, *event).y() < kDragBandHeight) {
     StartWindowDrag(this, event->globalPosition().toPoint());
   }
   CBasicDialog::mousePressEvent(event);

@@ -34,6 +34,7 @@ CSeparatorHeaderCtrl::CSeparatorHeaderCtrl(QWidget* parent) : CBasicHeaderCtrl(p
 
 void CSeparatorHeaderCtrl::SetSeparatorImage(const QString& path) {
   separatorImage = path.isEmpty() ? QImage() : QImage(path);
+  separatorImage2x = LoadHighDensityImage(path, separatorImage.size());
   separatorWidth = separatorImage.width();
   separatorHeight = separatorImage.height();
   viewport()->update();
@@ -56,8 +57,10 @@ void CSeparatorHeaderCtrl::DrawSections(QPainter& painter, int columnShift, int 
     }
     const int left = sectionPosition(logical) - columnShift;
     if (!separatorImage.isNull()) {
-      painter.drawImage(QPoint(left + width - separatorOffset, client.top() + separatorTop),
-                        separatorImage);
+      DrawSkinImage(painter,
+                    QRect(QPoint(left + width - separatorOffset, client.top() + separatorTop),
+                          separatorImage.size()),
+                    separatorImage, separatorImage2x, separatorImage.rect());
     }
     if (!fontUsable) {
       continue;

@@ -38,7 +38,8 @@ class CSeparatorHeaderCtrl : public CBasicHeaderCtrl {
  public:
   explicit CSeparatorHeaderCtrl(QWidget* parent = nullptr);
 
-  // Loads the separator; a file that is not a readable image leaves no separators.
+  // Loads the separator and its twin of twice the size (HighDensityPath), if one fits; a file
+  // that is not a readable image leaves no separators.
   void SetSeparatorImage(const QString& path);
 
   // For every section with a width, from `columnShift` pixels left of its position: the
@@ -48,6 +49,8 @@ class CSeparatorHeaderCtrl : public CBasicHeaderCtrl {
   void DrawSections(QPainter& painter, int columnShift, int separatorTop);
 
   QImage separatorImage;
+  // Drawn instead of separatorImage on devices with more than one device pixel to a logical one.
+  QImage separatorImage2x;
   int separatorWidth = 0;
   int separatorHeight = 0;
   // Subtracted from a column's right edge for its separator and from its left edge for its title.

@@ -4,6 +4,8 @@
 #include <QPainter>
 #include <QPen>
 
+#include "controls/FocusCue.h"
+
 CBasicListCtrl::CBasicListCtrl(QWidget* parent) : QTableWidget(parent) {
   setFrameShape(QFrame::NoFrame);
   UpdateBorderMargins();
@@ -27,8 +29,12 @@ bool CBasicListCtrl::event(QEvent* event) {
   // The frame lies outside the item area, on the list widget itself (the item area is the
   // viewport, which paints the rows).
   if (event->type() == QEvent::Paint && (paintMode & kPaintBorder) != 0) {
+    // With the focus shown, the frame takes the colour of the rows' text: on the white of the
+    // rows it reads where the border colour hardly does.
+    const QColor frame =
+        ShowsFocusCue(this) ? palette().color(QPalette::Text) : QColor::fromRgba(borderColor);
     QPainter painter(this);
-    painter.setPen(QPen(QColor::fromRgba(borderColor), 0));
+    painter.setPen(QPen(frame, 0));
     painter.setBrush(Qt::NoBrush);
     painter.drawRect(0, 0, width() - 1, height() - 1);
   }

@@ -2,7 +2,8 @@
 
 // The base of the skinned lists: a report list (rows, columns, a header) with a property record.
 // With paint mode bit 1 it keeps a 1-pixel frame around its item area and draws it in the
-// border colour; without it the items take the whole widget and no frame is drawn.
+// border colour (in the rows' text colour while the list shows the focus, FocusCue.h); without
+// it the items take the whole widget and no frame is drawn.
 
 #include <QTableWidget>
 

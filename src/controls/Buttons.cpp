@@ -1,13 +1,18 @@
 #include "controls/Buttons.h"
 
+#include <algorithm>
+
 #include <QEnterEvent>
+#include <QFocusEvent>
 #include <QImage>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QTimerEvent>
 
 #include "controls/BasicCtrl.h"
 #include "controls/CtrlNotify.h"
+#include "controls/FocusCue.h"
 
 namespace {
 
@@ -17,6 +22,11 @@ constexpr int kHoverTime = 1;
 // The caption is measured and drawn with the same flags, so that the box that places it is the
 // box it is drawn in: from its top-left corner, on one line, never clipped.
 constexpr int kCaptionFlags = Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine | Qt::TextDontClip;
+
+// The focus ring lies this far inside a button's edge, on buttons at least kRingRoomMin pixels
+// wide and high; smaller buttons (the 11-pixel close button) get it on their edge.
+constexpr int kRingInset = 2;
+constexpr int kRingRoomMin = 16;
 
 }  // namespace
 
@@ -70,8 +80,20 @@ void CBasicButton::SetCheck(int check) {
 
 int CBasicButton::GetCheck() const { return checkState; }
 
+void CBasicButton::DrawFocusCue(QPainter& painter) {
+  if (!ShowsFocusCue(this)) {
+    return;
+  }
+  const int inset = std::min(width(), height()) >= kRingRoomMin ? kRingInset : 0;
+  DrawFocusRing(painter, rect().adjusted(inset, inset, -inset, -inset),
+                QColor::fromRgba(textColor));
+}
+
 QImage CBasicButton::RenderBuffer() {
-  return RenderToImage(size(), [this](QPainter& painter) { DrawButton(painter); });
+  return RenderToImage(size(), [this](QPainter& painter) {
+    DrawButton(painter);
+    DrawFocusCue(painter);
+  });
 }
 
 int CBasicButton::PushStateCell(int firstCell) const {
@@ -104,7 +126,8 @@ void CBasicButton::DrawCaption(QPainter& painter, bool followPress) {
   const QRect bounds = painter.boundingRect(QRect(0, 0, 0, 0), kCaptionFlags, drawnText);
   // Integer division truncates toward zero, also for a caption wider than the button.
   int x = textOffsetX != 0 ? textOffsetX : (width() - bounds.width()) / 2;
-  int y = textOffsetY != 0 ? textOffsetY : (height() - bounds.height()) / 2;
+  int y = textOffsetY != 0 ? CaptionTop(textOffsetY, height(), painter.fontMetrics())
+                          : (height() - bounds.height()) / 2;
   if (followPress && isDown()) {
     ++x;
     ++y;
@@ -115,7 +138,10 @@ void CBasicButton::DrawCaption(QPainter& painter, bool followPress) {
 }
 
 void CBasicButton::paintEvent(QPaintEvent*) {
-  PaintDoubleBuffered(*this, [this](QPainter& painter) { DrawButton(painter); });
+  PaintDoubleBuffered(*this, [this](QPainter& painter) {
+    DrawButton(painter);
+    DrawFocusCue(painter);
+  });
 }
 
 void CBasicButton::enterEvent(QEnterEvent* event) {
@@ -144,6 +170,11 @@ void CBasicButton::mouseMoveEvent(QMouseEvent* event) {
   QAbstractButton::mouseMoveEvent(event);
 }
 
+void CBasicButton::mousePressEvent(QMouseEvent* event) {
+  NoteMouseUse(this);
+  QAbstractButton::mousePressEvent(event);
+}
+
 void CBasicButton::mouseDoubleClickEvent(QMouseEvent* event) {
   // The second press of a double click is a double click, not a press: it neither pushes the
   // button down nor leads to a second click, so a double click clicks once, as it does on the
@@ -160,6 +191,26 @@ void CBasicButton::timerEvent(QTimerEvent* event) {
   OnMouseHoverHook(hoverButtons_, hoverModifiers_, hoverPoint_);
   // The hover cell appears with this repaint.
   update();
+}
+
+void CBasicButton::keyPressEvent(QKeyEvent* event) {
+  NoteKeyboardUse(this);
+  const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+  if (enter && (event->modifiers() & ~Qt::KeypadModifier) == 0) {
+    // A held key clicks once, not once per repeat. The key stops here either way: passed on, it
+    // would reach the dialog, whose Enter is the business of its default button.
+    if (!event->isAutoRepeat()) {
+      click();
+    }
+    event->accept();
+    return;
+  }
+  QAbstractButton::keyPressEvent(event);
+}
+
+void CBasicButton::focusInEvent(QFocusEvent* event) {
+  QAbstractButton::focusInEvent(event);
+  NoteFocusIn(this, *event);
 }
 
 void CBasicButton::BeginHoverTracking(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers,

@@ -46,6 +46,11 @@ class CBasicButton : public QAbstractButton, public CBasicPropertyFrame {
   void SetCheck(int check);
   int GetCheck() const;
 
+  // The focus ring, when the button has the focus and its window shows focus cues (FocusCue.h):
+  // dotted in the caption's colour, which the skin made to read on the button, two pixels inside
+  // the edge (on the edge of a button too small for that). Drawn over DrawButton.
+  void DrawFocusCue(QPainter& painter);
+
   // The whole button as one paint would put it on the screen.
   QImage RenderBuffer();
 
@@ -71,8 +76,13 @@ class CBasicButton : public QAbstractButton, public CBasicPropertyFrame {
   void enterEvent(QEnterEvent* event) override;
   void leaveEvent(QEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   void timerEvent(QTimerEvent* event) override;
+  // Return and Enter click the button, as they click a focused push button on the desktop; Space
+  // is QAbstractButton's own (pressed on the key press, clicked on its release).
+  void keyPressEvent(QKeyEvent* event) override;
+  void focusInEvent(QFocusEvent* event) override;
 
  private:
   // Starts hover tracking on the first move over the button; the hover notice follows when the

@@ -30,6 +30,24 @@ Constructor Make() {
   };
 }
 
+// What assistive technologies read of a control besides what it shows: its layout description
+// (CtrlDiscrip), and for buttons and lists, whose Qt interfaces take the widget's accessible name,
+// a name: a button's caption, a list's layout text (its title, which the list does not draw). The
+// text and image controls are named by the text they show at the moment (CtrlAccessible.h).
+void DescribeForAssistiveTechnology(QWidget* control, const CBasicPropertyFrame& record,
+                                    const CtrlInfo& info) {
+  control->setAccessibleDescription(info.description);
+  QString name;
+  if (dynamic_cast<CBasicButton*>(control) != nullptr) {
+    name = record.drawnText;
+  } else if (dynamic_cast<CBasicListCtrl*>(control) != nullptr) {
+    name = info.text;
+  }
+  if (!name.isEmpty()) {
+    control->setAccessibleName(name);
+  }
+}
+
 struct Pass {
   const char16_t* className;
   Constructor construct;
@@ -102,6 +120,7 @@ void CreateCtrlsOfClass(CBasicLayoutFrame& store, QWidget* dialog, const QString
     if (className == QStringView(kDriftButtonClass)) {
       record.SetToolTip(info.description, ctrl.widget);
     }
+    DescribeForAssistiveTechnology(ctrl.widget, record, info);
     PlaceByRect(ctrl.widget, info.rect);
     ApplyShowCommand(ctrl.widget, info.show);
     store.AddCtrl(pass.table, id, ctrl.widget);

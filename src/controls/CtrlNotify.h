@@ -10,10 +10,12 @@
 class QWidget;
 
 // Notification codes and messages, with the numbers the layouts' platform gives them.
-inline constexpr int kButtonClicked = 0;      // BN_CLICKED, with a command
-inline constexpr int kNotifyClick = -2;       // NM_CLICK
-inline constexpr int kNotifyDoubleClick = -3; // NM_DBLCLK
-inline constexpr int kRadioClickedMessage = 0x084D;      // a radio button was checked
+inline constexpr int kButtonClicked = 0;             // BN_CLICKED, with a command
+inline constexpr int kNotifyClick = -2;              // NM_CLICK
+inline constexpr int kNotifyDoubleClick = -3;        // NM_DBLCLK
+inline constexpr int kNotifyReturn = -4;             // NM_RETURN: Return or Enter pressed in a list
+inline constexpr int kNotifyItemChanged = -101;      // LVN_ITEMCHANGED: a key changed the selection
+inline constexpr int kRadioClickedMessage = 0x084D;  // a radio button was checked
 inline constexpr int kTaskListRightButtonMessage = 0x07FE;  // right button released on a task list
 
 // The height of the band at the top of a borderless dialog by which the user drags it.
@@ -25,7 +27,7 @@ class CCtrlNotifySink {
   virtual ~CCtrlNotifySink() = default;
   // A command from a button: BN_CLICKED for push buttons and check boxes.
   virtual void OnCtrlCommand(int ctrlId, int notifyCode) = 0;
-  // A notification from a list: NM_CLICK, NM_DBLCLK.
+  // A notification from a list: NM_CLICK, NM_DBLCLK, NM_RETURN, LVN_ITEMCHANGED.
   virtual void OnCtrlNotify(int ctrlId, int notifyCode) = 0;
   // Any other message a control sends (0x084D, 0x07FE), with its two parameters.
   virtual void OnCtrlMessage(int message, int wParam, int lParam) = 0;

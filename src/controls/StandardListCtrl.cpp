@@ -1,10 +1,16 @@
 #include "controls/StandardListCtrl.h"
 
 #include <QEvent>
+#include <QFocusEvent>
+#include <QFontMetricsF>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QStyle>
+#include <QStyledItemDelegate>
 
 #include "controls/CtrlNotify.h"
+#include "controls/FocusCue.h"
 #include "layout/LayoutValues.h"
 
 namespace {
@@ -30,6 +36,25 @@ Qt::Alignment CellAlignment(CStandardListCtrl::ColumnAlign align) {
   return Qt::AlignLeft | Qt::AlignVCenter;
 }
 
+// Draws the cells as Qt does, without the style's focus frame around the current cell: the list
+// draws its own ring around the whole row, and a second one around a single cell would only
+// confuse.
+class RowFocusDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+ protected:
+  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+    QStyledItemDelegate::initStyleOption(option, index);
+    option->state &= ~QStyle::State_HasFocus;
+  }
+};
+
+bool IsEnterKey(const QKeyEvent& event) {
+  return (event.key() == Qt::Key_Return || event.key() == Qt::Key_Enter) &&
+         (event.modifiers() & ~Qt::KeypadModifier) == 0;
+}
+
 }  // namespace
 
 CStandardHeaderCtrl::CStandardHeaderCtrl(QWidget* parent) : CSeparatorHeaderCtrl(parent) {
@@ -52,7 +77,7 @@ void CStandardHeaderCtrl::DrawHeaderItems(QPainter& painter) {
     if (source.isValid()) {
       painter.save();
       painter.setRenderHint(QPainter::SmoothPixmapTransform);
-      painter.drawImage(client, *bgImage, source);
+      DrawBGImage(painter, client, source);
       painter.restore();
     }
   }
@@ -75,7 +100,11 @@ CStandardListCtrl::CStandardListCtrl(QWidget* parent)
   setCornerButtonEnabled(false);
   setWordWrap(false);
   setTabKeyNavigation(false);
+  setItemDelegate(new RowFocusDelegate(this));
   UpdateRowHeight();
+  // A column made narrower may shorten texts that fitted, a wider one show them whole.
+  connect(header_, &QHeaderView::sectionResized, this,
+          [this](int column, int, int) { UpdateColumnToolTips(column); });
 }
 
 void CStandardListCtrl::SetHeaderFont(const QString& family, int size) {
@@ -132,6 +161,7 @@ bool CStandardListCtrl::SetItemText(int row, int column, const QString& text) {
     setItem(row, column, cell);
   }
   cell->setText(text);
+  UpdateCellToolTip(cell, column);
   return true;
 }
 
@@ -164,7 +194,11 @@ void CStandardListCtrl::SetListFont(const QFont& font) {
   setFont(font);
 }
 
-void CStandardListCtrl::SetGridLines(bool on) { setShowGrid(on); }
+void CStandardListCtrl::SetGridLines(bool on) {
+  setShowGrid(on);
+  // A grid line takes a pixel of every cell.
+  UpdateAllToolTips();
+}
 
 void CStandardListCtrl::SetFullRowSelect(bool on) {
   setSelectionBehavior(on ? QAbstractItemView::SelectRows : QAbstractItemView::SelectItems);
@@ -174,7 +208,16 @@ void CStandardListCtrl::SetSingleSelection(bool on) {
   setSelectionMode(on ? QAbstractItemView::SingleSelection : QAbstractItemView::ExtendedSelection);
 }
 
+bool CStandardListCtrl::TextElided(int column, const QString& text) const {
+  // The style draws a cell's text inside a margin on either side, in the cell less its grid
+  // line, and shortens it when its natural width exceeds what is left.
+  const int margin = style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1;
+  const int room = columnWidth(column) - (showGrid() ? 1 : 0) - 2 * margin;
+  return QFontMetricsF(font()).horizontalAdvance(text) > room;
+}
+
 void CStandardListCtrl::mousePressEvent(QMouseEvent* event) {
+  NoteMouseUse(this);
   QTableWidget::mousePressEvent(event);
   if (event->button() != Qt::LeftButton) {
     return;
@@ -211,9 +254,117 @@ void CStandardListCtrl::changeEvent(QEvent* event) {
   CBasicListCtrl::changeEvent(event);
   if (event->type() == QEvent::FontChange) {
     UpdateRowHeight();
+    UpdateAllToolTips();
+  } else if (event->type() == QEvent::StyleChange) {
+    UpdateAllToolTips();
   }
+}
+
+void CStandardListCtrl::keyPressEvent(QKeyEvent* event) {
+  NoteKeyboardUse(this);
+  if (IsEnterKey(*event)) {
+    // The key stops here: the dialog hears of it as the list's notification, not as a key that
+    // its default button would take.
+    event->accept();
+    if (!event->isAutoRepeat()) {
+      SendCtrlNotify(this, kNotifyReturn);
+    }
+    return;
+  }
+  const QItemSelection before = selectionModel()->selection();
+  QTableWidget::keyPressEvent(event);
+  if (selectionModel()->selection() != before) {
+    SendCtrlNotify(this, kNotifyItemChanged);
+  }
+}
+
+QModelIndex CStandardListCtrl::moveCursor(CursorAction cursorAction,
+                                          Qt::KeyboardModifiers modifiers) {
+  // In a table Home and End go to the first and the last cell of the row; in a list of rows they
+  // go to the first and the last row, which a table does with Ctrl.
+  if (cursorAction == MoveHome || cursorAction == MoveEnd) {
+    modifiers |= Qt::ControlModifier;
+  }
+  return QTableWidget::moveCursor(cursorAction, modifiers);
+}
+
+void CStandardListCtrl::paintEvent(QPaintEvent* event) {
+  QTableWidget::paintEvent(event);
+  if (ShowsFocusCue(this)) {
+    QPainter painter(viewport());
+    DrawRowFocusRing(painter);
+  }
+}
+
+void CStandardListCtrl::focusInEvent(QFocusEvent* event) {
+  const bool hadCurrent = currentIndex().isValid();
+  QTableWidget::focusInEvent(event);
+  // Qt makes the first row current when the focus comes without a click to a list that has no
+  // current row, without selecting it; the first Down would then pass over that row. Without a
+  // selection the list keeps no current row, so that Down selects the first row however the
+  // focus came.
+  if (!hadCurrent && currentIndex().isValid() && !selectionModel()->hasSelection()) {
+    selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
+  }
+  NoteFocusIn(this, *event);
+  // The frame is the list's own, the row ring the viewport's.
+  update();
+  viewport()->update();
+}
+
+void CStandardListCtrl::focusOutEvent(QFocusEvent* event) {
+  QTableWidget::focusOutEvent(event);
+  update();
+  viewport()->update();
+}
+
+void CStandardListCtrl::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
+  QTableWidget::currentChanged(current, previous);
+  // Qt repaints the two cells; the ring goes around the whole row.
+  viewport()->update();
 }
 
 void CStandardListCtrl::UpdateRowHeight() {
   verticalHeader()->setDefaultSectionSize(fontMetrics().height() + kRowPadding);
+}
+
+void CStandardListCtrl::UpdateColumnToolTips(int column) {
+  for (int row = 0; row < rowCount(); ++row) {
+    if (QTableWidgetItem* cell = item(row, column)) {
+      UpdateCellToolTip(cell, column);
+    }
+  }
+}
+
+void CStandardListCtrl::UpdateAllToolTips() {
+  for (int column = 0; column < columnCount(); ++column) {
+    UpdateColumnToolTips(column);
+  }
+}
+
+void CStandardListCtrl::UpdateCellToolTip(QTableWidgetItem* cell, int column) {
+  const QString tip = TextElided(column, cell->text()) ? cell->text() : QString();
+  // Setting the same tip again would still tell the view that the cell changed.
+  if (cell->toolTip() != tip) {
+    cell->setToolTip(tip);
+  }
+}
+
+void CStandardListCtrl::DrawRowFocusRing(QPainter& painter) {
+  const QModelIndex current = currentIndex();
+  if (!current.isValid() || columnCount() == 0) {
+    return;
+  }
+  const int row = current.row();
+  const int lastColumn = columnCount() - 1;
+  const int left = columnViewportPosition(0);
+  const int right = columnViewportPosition(lastColumn) + columnWidth(lastColumn);
+  // The row without the grid line below it, the same rectangle its selection fills.
+  const int height = rowHeight(row) - (showGrid() ? 1 : 0);
+  const QRect ring(left, rowViewportPosition(row), right - left - (showGrid() ? 1 : 0), height);
+  // On a selected row the ring takes the colour of the selected text, elsewhere that of the rows'
+  // text: either reads on what lies under it.
+  const bool selected = selectionModel()->isRowSelected(row, QModelIndex());
+  const QColor colour = palette().color(selected ? QPalette::HighlightedText : QPalette::Text);
+  DrawFocusRing(painter, ring.intersected(viewport()->rect()), colour);
 }

@@ -4,6 +4,12 @@
 // border of its base and topped by a skinned column header. The header stretches a background
 // image over itself, puts a separator image at the right edge of every column and centres the
 // column titles in its own font and colour.
+//
+// The list is worked with the keyboard as a desktop list is: the arrow keys, Page Up, Page Down,
+// Home and End move the selection (Home and End to the first and the last row), Return and Enter
+// ask the dialog to open the selected row. With the focus it shows a focus ring (FocusCue.h): its
+// frame in the row text colour, and a dotted ring around the current row. A cell whose text does
+// not fit its column, and is drawn shortened, carries its whole text as its tooltip.
 
 #include <cstdint>
 
@@ -46,7 +52,8 @@ class CStandardListCtrl : public CBasicListCtrl {
   // Inserts a row before `index` (an index outside the rows appends) with `text` in its first
   // cell and returns the row's index.
   int InsertItem(int index, const QString& text);
-  // False when the cell does not exist.
+  // False when the cell does not exist. The cell's tooltip is its text when the text does not
+  // fit the column, none otherwise.
   bool SetItemText(int row, int column, const QString& text);
   // Empty when the cell does not exist or holds nothing.
   QString GetItemText(int row, int column) const;
@@ -65,14 +72,31 @@ class CStandardListCtrl : public CBasicListCtrl {
   // With single selection at most one row is selected; otherwise Ctrl and Shift extend it.
   void SetSingleSelection(bool on);
 
+  // True when `text` drawn in a cell of `column` does not fit and is shortened.
+  bool TextElided(int column, const QString& text) const;
+
  protected:
   void mousePressEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   void changeEvent(QEvent* event) override;
+  // Return and Enter send kNotifyReturn; a key that changes the selection sends
+  // kNotifyItemChanged once the selection is settled, so the dialog can read it.
+  void keyPressEvent(QKeyEvent* event) override;
+  QModelIndex moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers) override;
+  void paintEvent(QPaintEvent* event) override;
+  void focusInEvent(QFocusEvent* event) override;
+  void focusOutEvent(QFocusEvent* event) override;
+  void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
 
  private:
   void UpdateRowHeight();
+  // The tooltips of the cells of one column, or of all columns, for the current widths and font.
+  void UpdateColumnToolTips(int column);
+  void UpdateAllToolTips();
+  void UpdateCellToolTip(QTableWidgetItem* cell, int column);
+  // The dotted ring around the current row, on the viewport.
+  void DrawRowFocusRing(QPainter& painter);
 
   CStandardHeaderCtrl* header_;
   // Set by a left press in the item area; the release that follows is the click.

@@ -540,9 +540,9 @@ void CShowTaskListCtrl::DrawListItems(QPainter& painter) {
         StatusIconCell(SubItemText(row, 2), SubItemText(row, 14), SubItemText(row, 16));
     const QRect source = StateCellRect(cell);
     if (!source.isEmpty()) {
-      painter.drawImage(
-          QRect(QPoint(-horizontalPosition + kIconLeft, top + kIconTop), source.size()), *bgImage,
-          source);
+      DrawBGImage(painter,
+                  QRect(QPoint(-horizontalPosition + kIconLeft, top + kIconTop), source.size()),
+                  source);
     }
   }
 

@@ -16,6 +16,48 @@ QRgb ColorRefToArgb(std::uint32_t colorRef) {
   return 0xFF000000u | red << 16 | green << 8 | blue;
 }
 
+QString HighDensityPath(const QString& path) {
+  const int nameStart = path.lastIndexOf(QLatin1Char('/')) + 1;
+  const int dot = path.lastIndexOf(QLatin1Char('.'));
+  const int suffixStart = dot >= nameStart ? dot : path.size();
+  return path.left(suffixStart) + QStringLiteral("@2x") + path.mid(suffixStart);
+}
+
+QImage LoadHighDensityImage(const QString& path, QSize size) {
+  if (path.isEmpty() || size.isEmpty()) {
+    return QImage();
+  }
+  QImage twin(HighDensityPath(path));
+  // A twin of another size was drawn for another image; stretched into the original's place it
+  // would look worse than the original.
+  if (twin.size() != size * 2) {
+    return QImage();
+  }
+  twin.setDevicePixelRatio(2);
+  return twin;
+}
+
+void DrawSkinImage(QPainter& painter, const QRect& target, const QImage& image, const QImage& twin,
+                   const QRect& source) {
+  const QPaintDevice* device = painter.device();
+  const qreal ratio = device != nullptr ? device->devicePixelRatio() : 1.0;
+  if (ratio <= 1.0 || twin.isNull() || twin.size() != image.size() * 2) {
+    painter.drawImage(target, image, source);
+    return;
+  }
+  const QRect twinSource(source.topLeft() * 2, source.size() * 2);
+  if (ratio == 2.0) {
+    // Each pixel of the twin lands on one device pixel.
+    painter.drawImage(target, twin, twinSource);
+    return;
+  }
+  // At other ratios the twin is resampled; filtered, so that no pixel row simply disappears.
+  painter.save();
+  painter.setRenderHint(QPainter::SmoothPixmapTransform);
+  painter.drawImage(target, twin, twinSource);
+  painter.restore();
+}
+
 CBasicPropertyFrame::CBasicPropertyFrame() { SetFont(QStringLiteral("宋体"), 12); }
 
 CBasicPropertyFrame::~CBasicPropertyFrame() = default;
@@ -50,9 +92,9 @@ void CBasicPropertyFrame::PaintBackground(QWidget* parent, QWidget* self, QPaint
     painter.drawRect(client.left(), client.top(), client.width() - 1, client.height() - 1);
     painter.restore();
   }
-  if ((paintMode & kPaintImage) != 0 && bgImage && !bgImage->isNull()) {
+  if ((paintMode & kPaintImage) != 0) {
     const QRect whole(0, 0, imageWidth, imageHeight);
-    painter.drawImage(whole, *bgImage, whole);
+    DrawBGImage(painter, whole, whole);
   }
 }
 
@@ -96,6 +138,7 @@ void CBasicPropertyFrame::OnParentSized(int, int) {}
 
 void CBasicPropertyFrame::SetBGImage(const QString& path, int count, int originX, int originY) {
   bgImage.reset();
+  bgImage2x = QImage();
   imageX = originX;
   imageY = originY;
   QImage image;
@@ -107,6 +150,7 @@ void CBasicPropertyFrame::SetBGImage(const QString& path, int count, int originX
   imageHeight = image.height();
   statusCount = std::max(count, 1);
   cellWidth = imageWidth / statusCount;
+  bgImage2x = LoadHighDensityImage(path, image.size());
   bgImage = std::move(image);
 }
 
@@ -142,6 +186,13 @@ void CBasicPropertyFrame::SetToolTip(const QString& tip, QWidget* control) {
   toolTipText = tip;
   if (control != nullptr) {
     control->setToolTip(tip);
+  }
+}
+
+void CBasicPropertyFrame::DrawBGImage(QPainter& painter, const QRect& target,
+                                      const QRect& source) const {
+  if (bgImage && !bgImage->isNull()) {
+    DrawSkinImage(painter, target, *bgImage, bgImage2x, source);
   }
 }
 

@@ -20,6 +20,21 @@ class QWidget;
 // A COLORREF (0x00BBGGRR) as the opaque ARGB value 0xFFRRGGBB.
 QRgb ColorRefToArgb(std::uint32_t colorRef);
 
+// The file of an image's twin for screens with two device pixels to a logical one: "NAME@2x.EXT"
+// beside "NAME.EXT" in the same folder ("NAME@2x" for a file name without a suffix).
+QString HighDensityPath(const QString& path);
+
+// Loads the twin (HighDensityPath) of the image at `path`, whose size is `size`. A missing or
+// unreadable twin, or one that is not exactly twice `size`, gives a null image: no twin.
+QImage LoadHighDensityImage(const QString& path, QSize size);
+
+// Draws the part `source` of `image` (in its pixels) into the logical rectangle `target`. When
+// the painter's device has more than one device pixel to a logical pixel and `twin` is exactly
+// twice the size of `image`, the part source × 2 of the twin goes into the same rectangle
+// instead: the geometry stays the same, only the pixels are sharper.
+void DrawSkinImage(QPainter& painter, const QRect& target, const QImage& image, const QImage& twin,
+                   const QRect& source);
+
 // Paint mode bits, painted in the order copy, fill, border, image.
 inline constexpr std::int32_t kPaintBorder = 1;
 inline constexpr std::int32_t kPaintFill = 2;
@@ -51,7 +66,8 @@ class CBasicPropertyFrame {
 
   // Loads the image file; the cell width is the image width divided by the state count (a count
   // below 1 counts as 1). A file that is not a readable image leaves an image of size 0 x 0 that
-  // draws nothing.
+  // draws nothing. Its twin of twice the size (HighDensityPath) is loaded as well, if there is
+  // one that fits.
   void SetBGImage(const QString& path, int statusCount, int originX, int originY);
   void SetBGColor(std::uint32_t colorRef);
   void SetTextColor(std::uint32_t colorRef);
@@ -67,6 +83,11 @@ class CBasicPropertyFrame {
   // the whole image height. Empty when there is no image or the cell lies outside it.
   QRect StateCellRect(int cell) const;
 
+  // Draws the part `source` (in pixels of bgImage) of the background image into the logical
+  // rectangle `target`, from its twin where the painter's device has the pixels for it
+  // (DrawSkinImage). Nothing without an image.
+  void DrawBGImage(QPainter& painter, const QRect& target, const QRect& source) const;
+
   // The see-through copy of what the parent shows under the window (paint mode 4).
   std::optional<QImage> cachedBackground;
   std::int32_t paintMode = 0;
@@ -74,6 +95,9 @@ class CBasicPropertyFrame {
   QRgb bgColor = 0xFFFFFFFF;
   // None until SetBGImage; a failed load leaves a null image.
   std::optional<QImage> bgImage;
+  // The background image drawn for twice the size, for devices with more than one device pixel
+  // to a logical pixel; null when the image has no twin of exactly twice its size.
+  QImage bgImage2x;
   int imageX = 0;
   int imageY = 0;
   int imageWidth = 0;

@@ -13,7 +13,13 @@
 // names do on the desktop the layouts were written for.
 QStringList FontSubstitutes(const QString& family);
 
+// Every name fontconfig knows for the installed family that `family` names in any language (its
+// English name and its localized ones); empty when no installed family has that name.
+QStringList FontFamilyNames(const QString& family);
+
 // The installed family that draws text for `family`: the family itself when it is installed,
 // otherwise the first installed substitute; empty when there is none, for an empty name, and when
-// no QGuiApplication exists (the font database needs one).
+// no QGuiApplication exists (the font database needs one). A family counts as installed under any
+// of its names, whatever the session's language, and the result is the name under which the font
+// database lists it now, so that a QFont of that family finds it.
 QString ResolveFontFamily(const QString& family);

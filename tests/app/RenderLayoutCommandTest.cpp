@@ -1,14 +1,27 @@
 // The preview of a layout as skin authors see it: the shipped English layout built offscreen
-// from the deployed skin, and the command's usage errors.
+// from the deployed skin, also by the built program at device pixel ratios above 1, and the
+// command's usage errors.
 
 #include "app/RenderLayoutCommand.h"
 
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include <QFile>
 #include <QImage>
 #include <gtest/gtest.h>
 
+#include "LabNetwork.h"
 #include "ScopedEnvironment.h"
 #include "TemporaryDirectory.h"
 #include "app/SkinDeployment.h"
@@ -22,6 +35,67 @@ using testsupport::TemporaryDirectory;
 QImage Picture(const char* name) {
   return QImage(MakeLayoutPath(QString::fromUtf16(kPictureFolder) + "\\" + name))
       .convertToFormat(QImage::Format_ARGB32);
+}
+
+// Runs the built `tarvelo --render-layout LAYOUT --out OUT` with QT_SCALE_FACTOR set to `scale`
+// (the command opens no socket, so it may run outside the network lab); its exit status.
+int RenderWithBuiltProgram(const std::string& layout, const std::string& out,
+                           const std::string& scale) {
+  std::vector<std::string> argv = {testsupport::BuiltProgram("tarvelo"), "--render-layout", layout,
+                                   "--out", out};
+  std::vector<char*> arguments;
+  for (std::string& argument : argv) {
+    arguments.push_back(argument.data());
+  }
+  arguments.push_back(nullptr);
+  std::string scaleVariable = "QT_SCALE_FACTOR=" + scale;
+  std::vector<char*> environment;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    if (std::string_view(*entry).rfind("QT_SCALE_FACTOR=", 0) != 0) {
+      environment.push_back(*entry);
+    }
+  }
+  environment.push_back(scaleVariable.data());
+  environment.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  pid_t pid = 0;
+  const int spawned =
+      posix_spawn(&pid, arguments[0], &actions, nullptr, arguments.data(), environment.data());
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) {
+    return -1;
+  }
+  int status = 0;
+  return ::waitpid(pid, &status, 0) == pid ? testsupport::DecodeExitStatus(status) : -1;
+}
+
+// `under` with `over` laid on it (source over), both straight ARGB, the result opaque.
+QRgb Over(QRgb over, QRgb under) {
+  const int alpha = qAlpha(over);
+  const auto channel = [alpha](int top, int bottom) {
+    return (top * alpha + bottom * (255 - alpha) + 127) / 255;
+  };
+  return qRgb(channel(qRed(over), qRed(under)), channel(qGreen(over), qGreen(under)),
+              channel(qBlue(over), qBlue(under)));
+}
+
+// The largest difference of one colour channel between the rendered pixels of `area` (device
+// pixels) and `expected` for each of them.
+template <typename Expected>
+int LargestDifference(const QImage& image, const QRect& area, Expected&& expected) {
+  int largest = 0;
+  for (int y = area.top(); y <= area.bottom(); ++y) {
+    for (int x = area.left(); x <= area.right(); ++x) {
+      const QRgb a = image.pixel(x, y);
+      const QRgb b = expected(x - area.left(), y - area.top());
+      largest = std::max({largest, std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
+                          std::abs(qBlue(a) - qBlue(b))});
+    }
+  }
+  return largest;
 }
 
 TEST(RenderLayoutTest, TheShippedLayoutLooksLikeItsSkin) {
@@ -86,6 +160,76 @@ TEST(RenderLayoutTest, TheCommandWritesAnImageOrSaysWhatIsMissing) {
   EXPECT_EQ(problems.size(), 2) << problems.join('\n').toStdString();
   std::fclose(stdoutFile);
   std::fclose(stderrFile);
+}
+
+TEST(RenderLayoutTest, TheBuiltProgramRendersTheDevicePixelsOfTheScaleFromTheLargeImages) {
+  TemporaryDirectory folder;
+  const ScopedEnvironment data("XDG_DATA_HOME", folder.Path());
+  const ScopedEnvironment language("LC_ALL", "en_US.UTF-8");
+  ASSERT_TRUE(DeploySkinFiles());
+  const std::string layout = MakeLayoutPath(QString::fromUtf16(kLayoutFile)).toStdString();
+  const QImage background = Picture("SearchDevice_BlackGround@2x.png");
+  const QImage buttons = Picture("ButtonMax@2x.png");
+  const QImage close = Picture("close@2x.png");
+  const QImage logo = Picture("logo@2x.png");
+  ASSERT_EQ(background.size(), QSize(656, 490));
+
+  const std::string twice = folder.File("twice.png");
+  ASSERT_EQ(RenderWithBuiltProgram(layout, twice, "2"), 0);
+  const QImage image = QImage(QString::fromStdString(twice)).convertToFormat(QImage::Format_ARGB32);
+  ASSERT_EQ(image.size(), QSize(656, 490));
+
+  // The top corners are cut by the logical window shape, two device rows per logical row:
+  // 10, 6, 4 and 2 device pixels; the bottom corners are not.
+  const int cut[] = {10, 10, 6, 6, 4, 4, 2, 2, 0};
+  for (int y = 0; y < 9; ++y) {
+    SCOPED_TRACE(y);
+    for (const int x : {cut[y] - 1, 655 - cut[y] + 1}) {
+      if (cut[y] > 0) {
+        EXPECT_EQ(qAlpha(image.pixel(x, y)), 0) << x;
+      }
+    }
+    EXPECT_EQ(qAlpha(image.pixel(cut[y], y)), 255);
+    EXPECT_EQ(qAlpha(image.pixel(655 - cut[y], y)), 255);
+  }
+  EXPECT_EQ(qAlpha(image.pixel(0, 489)), 255);
+  EXPECT_EQ(qAlpha(image.pixel(655, 489)), 255);
+
+  // Where no control stands, the large background itself.
+  EXPECT_EQ(LargestDifference(image, QRect(300, 470, 60, 20),
+                              [&](int x, int y) { return background.pixel(300 + x, 470 + y); }),
+            0);
+  // The close button (300, 10) and the logo (7, 7) are their large images over the large
+  // background, device pixel for device pixel.
+  EXPECT_LE(LargestDifference(image, QRect(600, 20, 22, 22),
+                              [&](int x, int y) {
+                                return Over(close.pixel(x, y), background.pixel(600 + x, 20 + y));
+                              }),
+            1);
+  EXPECT_LE(LargestDifference(image, QRect(14, 14, 32, 32),
+                              [&](int x, int y) {
+                                return Over(logo.pixel(x, y), background.pixel(14 + x, 14 + y));
+                              }),
+            1);
+  // The Log In button (18, 210) shows the normal cell of the large strip above and left of its
+  // caption.
+  const auto button = [&](int x, int y) {
+    return Over(buttons.pixel(x, y), background.pixel(36 + x, 420 + y));
+  };
+  EXPECT_LE(LargestDifference(image, QRect(36, 420, 158, 10), button), 1);
+  EXPECT_LE(LargestDifference(image, QRect(36, 420, 30, 46), button), 1);
+
+  // At ratio 1.5 the image has the device size of the scale, with the corners still cut and
+  // the background drawn from the large image (resampled, so close to it, not equal).
+  const std::string oneAndAHalf = folder.File("one-and-a-half.png");
+  ASSERT_EQ(RenderWithBuiltProgram(layout, oneAndAHalf, "1.5"), 0);
+  const QImage scaled =
+      QImage(QString::fromStdString(oneAndAHalf)).convertToFormat(QImage::Format_ARGB32);
+  EXPECT_EQ(scaled.size(), QSize(492, 368));
+  EXPECT_EQ(qAlpha(scaled.pixel(0, 0)), 0);
+  EXPECT_EQ(qAlpha(scaled.pixel(491, 0)), 0);
+  EXPECT_EQ(qAlpha(scaled.pixel(246, 0)), 255);
+  EXPECT_EQ(qAlpha(scaled.pixel(0, 20)), 255);
 }
 
 }  // namespace

@@ -1,23 +1,32 @@
-// The three layout documents the program deploys, read back exactly as the main dialog reads them
+// The layout documents the program deploys, read back exactly as the main dialog reads them
 // (dialog 201, variant "Standard"): every value the dialog and its controls are built from, so that
-// a slip in a document shows here and not as a misplaced button. Also the bytes of each document
-// (byte order mark, declaration, CR LF lines) and the attributes every element must carry.
+// a slip in a document shows here and not as a misplaced button. The English and the two Chinese
+// documents are checked value by value; each translated one must equal the English one in all but
+// its texts, its font and the two widths a translation may need. Also the bytes of each document
+// (byte order mark, declaration, CR LF lines), the attributes every element must carry, and that
+// every caption fits its control in the font the program draws it with.
 
+#include <algorithm>
 #include <array>
 #include <map>
 #include <ostream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include <QByteArray>
 #include <QFile>
+#include <QFontMetrics>
 #include <QXmlStreamReader>
 
 #include "ScopedEnvironment.h"
 #include "TemporaryDirectory.h"
+#include "app/LayoutCheckCommand.h"
+#include "app/SkinDeployment.h"
 #include "layout/BasicLayoutFrame.h"
+#include "layout/BasicPropertyFrame.h"
 
 QT_BEGIN_NAMESPACE
 inline void PrintTo(const QString& text, std::ostream* out) {
@@ -98,19 +107,19 @@ struct Language {
 // clang-format off
 const Language kLanguages[] = {
     {"English", 150, "Tahoma", kLight, kLightRef, 280,
-     {"", "Tarvelo", "", "Device List", "Device List", "Searching new devices,please wait\u2026",
-      "Log In", "Refresh", "My Storage"},
-     {"Host Name", "IP Address", "Devcie Type", "Tahoma", "12", kLight,
-      "Searching new devices,please wait"},
+     {"", "Tarvelo", "", "Device List", "Device List",
+      "Searching for new devices, please wait\u2026", "Log In", "Refresh", "My Storage"},
+     {"Host Name", "IP Address", "Device Type", "Tahoma", "12", kLight,
+      "Searching for new devices, please wait"},
      true},
     {"SimplifiedChinese", 149, "宋体", kDark, kDarkRef, 224,
      {"", "Tarvelo", "", "设备列表", "设备列表", "正在刷新设备列表,请等待...",
-      "登 陆", "刷 新", "我的存储"},
+      "登 录", "刷 新", "我的存储"},
      {"主机名称", "IP地址", "设备类型", "宋体", "12", kLight, "正在刷新设备列表,请等待"},
      false},
     {"TraditionalChinese", 151, "宋体", kLight, kLightRef, 280,
      {"", "Tarvelo", "", "設備明細", "設備明細", "正在重新整理設備明細,請等待...",
-      "登 錄", "重新整理", "我的儲存"},
+      "登 入", "重新整理", "我的儲存"},
      {"主機名稱", "IP地址", "設備型號", "宋体", "12", kLight, "正在重新整理設備明細,請等待"},
      false},
 };
@@ -212,8 +221,44 @@ TEST_P(ShippedLayoutTest, MainDialogRecordsHoldTheDocumentedValues) {
   }
 }
 
-TEST_P(ShippedLayoutTest, DocumentIsUtf8WithByteOrderMarkAndCrLfLines) {
-  const QByteArray bytes = DocumentBytes(GetParam().resource);
+INSTANTIATE_TEST_SUITE_P(Documents, ShippedLayoutTest, ::testing::ValuesIn(kLanguages),
+                         [](const ::testing::TestParamInfo<Language>& info) {
+                           return std::string(info.param.name);
+                         });
+
+// The document of each language code 1-14.
+std::vector<int> ShippedDocuments() {
+  std::vector<int> resources;
+  for (int code = 1; code <= 14; ++code) {
+    resources.push_back(LayoutResourceForLanguage(code));
+  }
+  return resources;
+}
+
+// A working base folder of its own, and the main dialog's records of a shipped document read in
+// it.
+class DocumentReading {
+ protected:
+  DialogInfo Read(int resource) const {
+    const std::string path = folder_.File("WndLayoutInfo_" + std::to_string(resource) + ".xml");
+    QFile file(QString::fromStdString(path));
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(DocumentBytes(resource));
+    file.close();
+    CBasicLayoutFrame store;
+    EXPECT_TRUE(store.ReadLayout(QString::fromStdString(path), 201, "Standard"))
+        << store.GetReadReport().error.toStdString();
+    return store.GetDialogInfo();
+  }
+
+  testsupport::TemporaryDirectory folder_;
+  testsupport::ScopedEnvironment dataHome_{"XDG_DATA_HOME", folder_.Path()};
+};
+
+class ShippedDocumentTest : public ::testing::TestWithParam<int>, protected DocumentReading {};
+
+TEST_P(ShippedDocumentTest, DocumentIsUtf8WithByteOrderMarkAndCrLfLines) {
+  const QByteArray bytes = DocumentBytes(GetParam());
   ASSERT_FALSE(bytes.isEmpty());
   EXPECT_TRUE(bytes.startsWith("\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"))
       << bytes.left(64).toStdString();
@@ -233,7 +278,7 @@ TEST_P(ShippedLayoutTest, DocumentIsUtf8WithByteOrderMarkAndCrLfLines) {
   EXPECT_TRUE(QString::fromUtf8(text).toUtf8() == text) << "the document is not valid UTF-8";
 }
 
-TEST_P(ShippedLayoutTest, EveryElementCarriesTheAttributesTheReaderNeeds) {
+TEST_P(ShippedDocumentTest, EveryElementCarriesTheAttributesTheReaderNeeds) {
   const std::vector<std::pair<QString, QStringList>> required = {
       {"DialogInfo", {"DialogID", "DialogText", "DialogDiscrip"}},
       {"Standard",
@@ -246,7 +291,7 @@ TEST_P(ShippedLayoutTest, EveryElementCarriesTheAttributesTheReaderNeeds) {
       {"StringInfo", {"StringID", "StringValue"}},
   };
   std::map<QString, int> counts;
-  QXmlStreamReader reader(DocumentBytes(GetParam().resource));
+  QXmlStreamReader reader(DocumentBytes(GetParam()));
   while (!reader.atEnd()) {
     if (reader.readNext() != QXmlStreamReader::StartElement) {
       continue;
@@ -272,8 +317,136 @@ TEST_P(ShippedLayoutTest, EveryElementCarriesTheAttributesTheReaderNeeds) {
                                             {"StringInfo", 7}}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Documents, ShippedLayoutTest, ::testing::ValuesIn(kLanguages),
-                         [](const ::testing::TestParamInfo<Language>& info) {
+// A push button centres its caption between the rounded ends of its image, and the header centres
+// a column title between separators: both keep room clear on either side.
+constexpr int kButtonClearance = 3;
+constexpr int kTitleClearance = 2;
+// The list's border, inside which the header shows its columns.
+constexpr int kListBorder = 1;
+
+TEST_P(ShippedDocumentTest, EveryCaptionFitsItsControlInTheFontTheProgramDrawsItWith) {
+  const DialogInfo dialog = Read(GetParam());
+  ASSERT_EQ(dialog.ctrls.size(), 9u);
+  ASSERT_EQ(dialog.strings.size(), 7u);
+  // The width of `text` in the font a control or the header makes of the family and pixel size.
+  const auto width = [](const QString& family, int size, const QString& text) {
+    CBasicPropertyFrame record;
+    record.SetFont(family, size);
+    EXPECT_TRUE(record.fontUsable) << family.toStdString() << " draws no text";
+    return QFontMetrics(record.textFont).horizontalAdvance(text);
+  };
+  // The wait text at the start of a search cycle, its widest.
+  const QString waitText = dialog.strings.at("SEARCH_DEVICE_WATI_TIME_WARNING") + " 10s...";
+  for (const auto& [id, ctrl] : dialog.ctrls) {
+    // The list draws rows and its header, never its own text.
+    if (ctrl.className == "StandardListCtrl") {
+      continue;
+    }
+    // A text control wraps its text at its width less the text offset on both sides.
+    const int controlWidth = ctrl.rect.right - ctrl.rect.left;
+    const int room = ctrl.className == "StandardButton" ? controlWidth - 2 * kButtonClearance
+                                                        : controlWidth - 2 * ctrl.textOffsetX;
+    for (const QString& caption : {ctrl.text, id == 2106 ? waitText : QString()}) {
+      EXPECT_LE(width(ctrl.font, ctrl.fontSize, caption), room)
+          << "control " << id << ": " << caption.toStdString();
+    }
+  }
+  // The column widths of the main dialog's list.
+  const std::pair<const char*, int> columns[] = {{"SEARCH_DEVICE_LIST_ITEM_NAME", 96},
+                                                 {"SEARCH_DEVICE_LIST_ITEM_IP", 122},
+                                                 {"SEARCH_DEVICE_LIST_ITEM_TYPE", 93}};
+  // The columns are wider than the list: the last one is cut at the list's border, and its
+  // centred title must fit into the part that shows.
+  const LayoutRect& list = dialog.ctrls.at(2105).rect;
+  int columnLeft = 0;
+  for (const auto& [stringId, columnWidth] : columns) {
+    const int shown = std::min(columnWidth, list.right - list.left - 2 * kListBorder - columnLeft);
+    columnLeft += columnWidth;
+    const QString title = dialog.strings.at(stringId);
+    EXPECT_LE(width(dialog.strings.at("SEARCH_DEVICE_LIST_HEADER_FONT_NAME"),
+                    dialog.strings.at("SEARCH_DEVICE_LIST_HEADER_FONT_SIZE").toInt(), title),
+              2 * shown - columnWidth - 2 * kTitleClearance)
+        << stringId << ": " << title.toStdString();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryLanguage, ShippedDocumentTest,
+                         ::testing::ValuesIn(ShippedDocuments()),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                           return "Document" + std::to_string(info.param);
+                         });
+
+// A document translated from the English one, and the family its texts are drawn in.
+struct Translation {
+  const char* name;
+  int resource;
+  const char* font;
+};
+const Translation kTranslations[] = {
+    {"Japanese", 159, "Meiryo"}, {"German", 160, "Tahoma"},        {"French", 161, "Tahoma"},
+    {"Russian", 162, "Tahoma"},  {"Korean", 163, "Malgun Gothic"}, {"Portuguese", 164, "Tahoma"},
+    {"Spanish", 165, "Tahoma"},  {"Italian", 166, "Tahoma"},       {"Dutch", 169, "Tahoma"},
+    {"Polish", 175, "Tahoma"},   {"Danish", 176, "Tahoma"},
+};
+
+void PrintTo(const Translation& translation, std::ostream* out) { *out << translation.name; }
+
+class TranslatedLayoutTest : public ::testing::TestWithParam<Translation>,
+                             protected DocumentReading {};
+
+TEST_P(TranslatedLayoutTest, EqualsTheEnglishLayoutButForTextsFontsAndTwoWidths) {
+  const QString font = U(GetParam().font);
+  const DialogInfo english = Read(150);
+  DialogInfo translated = Read(GetParam().resource);
+  ASSERT_EQ(english.ctrls.size(), 9u);
+  ASSERT_EQ(translated.ctrls.size(), 9u);
+  // As in the English document: the list's own text is its title, and the wait text is the wait
+  // string with an ellipsis.
+  EXPECT_EQ(translated.ctrls[2105].text, translated.ctrls[2104].text);
+  EXPECT_EQ(translated.ctrls[2106].text,
+            translated.strings["SEARCH_DEVICE_WATI_TIME_WARNING"] + QChar(0x2026));
+
+  // What may differ is checked and then set to the English value, so that the rest compares
+  // whole. The dialog, and every control but the title 2102 and the list 2105, use the
+  // language's family.
+  EXPECT_EQ(translated.font, font);
+  translated.font = english.font;
+  for (auto& [id, ctrl] : translated.ctrls) {
+    SCOPED_TRACE("control " + std::to_string(id));
+    const CtrlInfo& original = english.ctrls.at(id);
+    EXPECT_EQ(ctrl.font, id == 2102 || id == 2105 ? original.font : font);
+    ctrl.font = original.font;
+    // Captions: the list title (also the list's own text), the wait text and the three buttons.
+    if (id >= 2104) {
+      EXPECT_FALSE(ctrl.text.isEmpty());
+      EXPECT_NE(ctrl.text, original.text) << "left in English";
+      ctrl.text = original.text;
+    }
+  }
+  // The list title 2104 and the wait text 2106 may be wider: up to the list's right edge.
+  const std::tuple<int, int, int> widths[] = {{2104, 200, 250}, {2106, 280, 308}};
+  for (const auto& [id, narrowest, widest] : widths) {
+    LayoutRect& rect = translated.ctrls[id].rect;
+    EXPECT_GE(rect.right - rect.left, narrowest) << id;
+    EXPECT_LE(rect.right - rect.left, widest) << id;
+    rect.right = english.ctrls.at(id).rect.right;
+  }
+  QString& headerFont = translated.strings["SEARCH_DEVICE_LIST_HEADER_FONT_NAME"];
+  EXPECT_EQ(headerFont, font);
+  headerFont = english.strings.at("SEARCH_DEVICE_LIST_HEADER_FONT_NAME");
+  for (const char* id : {"SEARCH_DEVICE_LIST_ITEM_NAME", "SEARCH_DEVICE_LIST_ITEM_IP",
+                         "SEARCH_DEVICE_LIST_ITEM_TYPE", "SEARCH_DEVICE_WATI_TIME_WARNING"}) {
+    EXPECT_NE(translated.strings[id], english.strings.at(id)) << id << " left in English";
+    translated.strings[id] = english.strings.at(id);
+  }
+
+  // The rest, field by field, as --check-layout prints it (a mismatch shows the differing lines).
+  EXPECT_EQ(LayoutToJson(translated), LayoutToJson(english));
+  EXPECT_TRUE(translated == english);
+}
+
+INSTANTIATE_TEST_SUITE_P(Languages, TranslatedLayoutTest, ::testing::ValuesIn(kTranslations),
+                         [](const ::testing::TestParamInfo<Translation>& info) {
                            return std::string(info.param.name);
                          });
 

@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <QByteArray>
+#include <QDir>
 #include <QFile>
 #include <QImage>
 
@@ -45,7 +46,17 @@ constexpr SkinFile kImageFiles[] = {
     {"ORVAKSearchTools/Picture/headerclip.png", "PNG", 148},
     {"ORVAKSearchTools/Picture/close.png", "PNG", 141},
     {"ORVAKSearchTools/Picture/ButtonMax.png", "PNG", 140},
+    // The twins of twice the size come after the nine files of the window.
+    {"ORVAKSearchTools/Picture/SearchDevice_BlackGround@2x.png", "PNG", 1146},
+    {"ORVAKSearchTools/Picture/Brush@2x.png", "PNG", 1139},
+    {"ORVAKSearchTools/Picture/logo@2x.png", "PNG", 1144},
+    {"ORVAKSearchTools/Picture/headerbackground@2x.png", "PNG", 1147},
+    {"ORVAKSearchTools/Picture/headerclip@2x.png", "PNG", 1148},
+    {"ORVAKSearchTools/Picture/close@2x.png", "PNG", 1141},
+    {"ORVAKSearchTools/Picture/ButtonMax@2x.png", "PNG", 1140},
 };
+// The eight images of the window come first in kImageFiles.
+constexpr std::size_t kWindowImageCount = 8;
 
 QByteArray ResourceBytes(int id, const char* type) {
   QFile resource(QStringLiteral(":/skin/%1/%2").arg(QLatin1String(type)).arg(id));
@@ -110,7 +121,7 @@ class SkinDeploymentTest : public ::testing::Test {
   ScopedLocale locale_{{"en_US.UTF-8", std::nullopt, std::nullopt}};
 };
 
-TEST_F(SkinDeploymentTest, WritesTheNineFilesWithTheBytesOfTheirResources) {
+TEST_F(SkinDeploymentTest, WritesTheLayoutAndEveryImageWithTheBytesOfTheirResources) {
   ASSERT_TRUE(DeploySkinFiles());
 
   EXPECT_TRUE(HasBytes(Path(kLayout), ResourceBytes(150, "XML")));
@@ -140,18 +151,29 @@ TEST_F(SkinDeploymentTest, TheLocaleChoosesTheLayoutDocument) {
       {"the C locale", {"C", unset, unset}, 150},
       {"no locale variable at all", {unset, unset, unset}, 150},
       {"Chinese (Taiwan)", {"zh_TW.UTF-8", unset, unset}, 151},
+      {"Chinese (Hong Kong) reads the traditional script", {"zh_HK.UTF-8", unset, unset}, 151},
+      {"Chinese (Macao) reads the traditional script", {"zh_MO.UTF-8", unset, unset}, 151},
       {"Chinese (PRC)", {"zh_CN.UTF-8", unset, unset}, 149},
-      {"Chinese (Hong Kong)", {"zh_HK.UTF-8", unset, unset}, 149},
-      {"Japanese", {"ja_JP.UTF-8", unset, unset}, 149},
-      {"German", {"de_DE.UTF-8", unset, unset}, 149},
-      {"French", {"fr_FR.UTF-8", unset, unset}, 149},
-      {"Spanish (Spain)", {"es_ES.UTF-8", unset, unset}, 149},
-      {"Korean", {"ko_KR.UTF-8", unset, unset}, 149},
-      {"Russian", {"ru_RU.UTF-8", unset, unset}, 149},
-      {"Danish", {"da_DK.UTF-8", unset, unset}, 149},
+      {"Chinese (Singapore)", {"zh_SG.UTF-8", unset, unset}, 149},
+      {"Japanese", {"ja_JP.UTF-8", unset, unset}, 159},
+      {"German", {"de_DE.UTF-8", unset, unset}, 160},
+      {"German (Austria)", {"de_AT.UTF-8", unset, unset}, 160},
+      {"French", {"fr_FR.UTF-8", unset, unset}, 161},
+      {"French (Canada)", {"fr_CA.UTF-8", unset, unset}, 161},
+      {"Russian", {"ru_RU.UTF-8", unset, unset}, 162},
+      {"Korean", {"ko_KR.UTF-8", unset, unset}, 163},
+      {"Korean (Johab)", {"ko_KR.JOHAB", unset, unset}, 163},
+      {"Portuguese (Brazil)", {"pt_BR.UTF-8", unset, unset}, 164},
+      {"Portuguese (Portugal)", {"pt_PT.UTF-8", unset, unset}, 164},
+      {"Spanish (Spain)", {"es_ES.UTF-8", unset, unset}, 165},
+      {"Spanish (Mexico)", {"es_MX.UTF-8", unset, unset}, 165},
+      {"Italian (Switzerland)", {"it_CH.UTF-8", unset, unset}, 166},
+      {"Dutch (Belgium)", {"nl_BE.UTF-8", unset, unset}, 169},
+      {"Polish", {"pl_PL.UTF-8", unset, unset}, 175},
+      {"Danish", {"da_DK.UTF-8", unset, unset}, 176},
       {"LC_MESSAGES when LC_ALL is unset", {unset, "zh_TW.UTF-8", "en_US.UTF-8"}, 151},
       {"LC_ALL before LC_MESSAGES", {"en_US.UTF-8", "zh_TW.UTF-8", "ja_JP.UTF-8"}, 150},
-      {"empty variables count as unset", {"", "", "ja_JP.UTF-8"}, 149},
+      {"empty variables count as unset", {"", "", "ja_JP.UTF-8"}, 159},
   };
   for (const Case& test : cases) {
     SCOPED_TRACE(test.scenario);
@@ -163,46 +185,60 @@ TEST_F(SkinDeploymentTest, TheLocaleChoosesTheLayoutDocument) {
   }
 }
 
-TEST(LanguageCodeTest, OnlyTheListedIdentifiersLeaveEnglish) {
+TEST(LanguageCodeTest, EachCodeHasItsDocumentAndHongKongAndMacaoReadTraditionalChinese) {
   struct Code {
     int code;
+    int resource;
     std::vector<std::uint16_t> ids;
   };
   const Code codes[] = {
-      {1, {0, 1033, 2057, 3081, 10250, 6156, 21514, 1053, 1044, 65535}},
-      {2, {2052, 3076, 4100, 5124}},
-      {3, {1028}},
-      {4, {1041}},
-      {5, {1031, 2055, 3079, 4103, 5127}},
-      {6, {1036, 2060, 3084, 4108, 5132}},
-      {7, {1049}},
-      {8, {1042, 2066}},
-      {9, {1046, 2070}},
+      {1, 150, {0, 1033, 2057, 3081, 10250, 6156, 21514, 1053, 1044, 65535}},
+      {2, 149, {2052, 3076, 4100, 5124}},
+      {3, 151, {1028}},
+      {4, 159, {1041}},
+      {5, 160, {1031, 2055, 3079, 4103, 5127}},
+      {6, 161, {1036, 2060, 3084, 4108, 5132}},
+      {7, 162, {1049}},
+      {8, 163, {1042, 2066}},
+      {9, 164, {1046, 2070}},
       {10,
+       165,
        {1034, 2058, 3082, 4106, 5130, 6154, 7178, 8202, 9226, 11274, 12298, 13322, 14346, 15370,
         16394, 17418, 18442, 19466, 20490}},
-      {11, {1040, 2064}},
-      {12, {1043, 2067}},
-      {13, {1045}},
-      {14, {1030}},
+      {11, 166, {1040, 2064}},
+      {12, 169, {1043, 2067}},
+      {13, 175, {1045}},
+      {14, 176, {1030}},
   };
+  std::set<QString> resources;
   for (const Code& entry : codes) {
     for (const std::uint16_t id : entry.ids) {
-      EXPECT_EQ(LanguageCodeFromLangId(id), entry.code) << "language identifier " << id;
+      SCOPED_TRACE("language identifier " + std::to_string(id));
+      EXPECT_EQ(LanguageCodeFromLangId(id), entry.code);
+      // Hong Kong and Macao keep code 2 but are shown the traditional script of code 3.
+      const bool traditional = id == 3076 || id == 5124;
+      EXPECT_EQ(DisplayLanguageCode(id), traditional ? 3 : entry.code);
+      EXPECT_EQ(LayoutResourceForLanguageId(id), traditional ? 151 : entry.resource);
     }
-    const int expected = entry.code == 1 ? 150 : entry.code == 3 ? 151 : 149;
-    EXPECT_EQ(LayoutResourceForLanguage(entry.code), expected) << "language code " << entry.code;
+    EXPECT_EQ(LayoutResourceForLanguage(entry.code), entry.resource) << "code " << entry.code;
+    resources.insert(QString::number(entry.resource));
   }
+  for (const int unknownCode : {0, 15, -1}) {
+    EXPECT_EQ(LayoutResourceForLanguage(unknownCode), 150) << "code " << unknownCode;
+  }
+  // Every document the program carries is the document of a language code.
+  const QStringList carried = QDir(QStringLiteral(":/skin/XML")).entryList();
+  EXPECT_EQ(std::set<QString>(carried.begin(), carried.end()), resources);
 }
 
 TEST_F(SkinDeploymentTest, EveryStartOverwritesWhatTheUserChanged) {
   {
-    // The simplified Chinese document is longer than the English one, so a later English start
-    // shows whether the file is truncated before it is written.
-    const ScopedLocale german({"de_DE.UTF-8", std::nullopt, std::nullopt});
+    // The Russian document is longer than the English one, so a later English start shows
+    // whether the file is truncated before it is written.
+    const ScopedLocale russian({"ru_RU.UTF-8", std::nullopt, std::nullopt});
     ASSERT_TRUE(DeploySkinFiles());
   }
-  ASSERT_GT(ResourceBytes(149, "XML").size(), ResourceBytes(150, "XML").size());
+  ASSERT_GT(ResourceBytes(162, "XML").size(), ResourceBytes(150, "XML").size());
   std::ofstream(Path(kLayout), std::ios::binary | std::ios::app) << "<!-- edited by the user -->";
   WriteText(Path("ORVAKSearchTools/Picture/Brush.png"), "x");
   fs::remove(Path("ORVAKSearchTools/Picture/logo.png"));
@@ -226,6 +262,7 @@ void MakeWritable(const fs::path& folder) {
 TEST_F(SkinDeploymentTest, SomethingInTheWayFailsTheStartAndKeepsWhatWasWritten) {
   const std::string userText = "left by the user";
   const SkinFile& brush = kImageFiles[2];
+  const SkinFile& firstTwin = kImageFiles[kWindowImageCount];
   struct Case {
     const char* scenario;
     bool needsPermissionChecks;
@@ -280,6 +317,18 @@ TEST_F(SkinDeploymentTest, SomethingInTheWayFailsTheStartAndKeepsWhatWasWritten)
        },
        {kLayoutFile, kImageFiles[0], kImageFiles[1]},
        {brush.path},
+       true},
+      {"the first image of twice the size is read-only",
+       true,
+       [&](const fs::path& base) {
+         fs::create_directories(base / "ORVAKSearchTools/Picture");
+         WriteText(base / firstTwin.path, userText);
+         fs::permissions(base / firstTwin.path, fs::perms(0444));
+       },
+       // The nine files of the window are all written before it.
+       {kLayoutFile, kImageFiles[0], kImageFiles[1], kImageFiles[2], kImageFiles[3], kImageFiles[4],
+        kImageFiles[5], kImageFiles[6], kImageFiles[7]},
+       {firstTwin.path},
        true},
   };
   for (const Case& test : cases) {
@@ -359,6 +408,21 @@ TEST(SkinImagesTest, ImagesHaveTheSizesAndFormatsTheWindowExpects) {
     ASSERT_FALSE(image.isNull());
     EXPECT_EQ(image.width(), expected.width);
     EXPECT_EQ(image.height(), expected.height);
+  }
+  // Each twin is exactly twice the size of its original, so that the controls take it.
+  struct Twin {
+    int id;
+    int originalId;
+  };
+  for (const Twin& twin : {Twin{1146, 146}, Twin{1139, 139}, Twin{1144, 144}, Twin{1147, 147},
+                           Twin{1148, 148}, Twin{1141, 141}, Twin{1140, 140}}) {
+    SCOPED_TRACE(twin.id);
+    const QImage image = QImage::fromData(ResourceBytes(twin.id, "PNG"), "PNG");
+    const QImage original = QImage::fromData(ResourceBytes(twin.originalId, "PNG"), "PNG");
+    ASSERT_FALSE(image.isNull());
+    ASSERT_FALSE(original.isNull());
+    EXPECT_EQ(image.size(), original.size() * 2);
+    EXPECT_EQ(image.hasAlphaChannel(), original.hasAlphaChannel());
   }
   // The window-shape bitmap is a complete file with a 24-bit pixel format: "BM", then the bit
   // count at offset 28 of the file header and the information header.

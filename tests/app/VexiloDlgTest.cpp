@@ -5,8 +5,12 @@
 #include "app/VexiloDlg.h"
 
 #include <cstring>
+#include <functional>
 
+#include <QAccessible>
+#include <QApplication>
 #include <QFile>
+#include <QTest>
 #include <gtest/gtest.h>
 
 #include "ScopedEnvironment.h"
@@ -15,6 +19,8 @@
 #include "app/SkinDeployment.h"
 #include "app/VexiloApp.h"
 #include "controls/Buttons.h"
+#include "controls/CtrlAccessible.h"
+#include "controls/FocusCue.h"
 #include "controls/ShowCtrls.h"
 #include "controls/StandardListCtrl.h"
 #include "platform/WorkingFolder.h"
@@ -79,6 +85,26 @@ class VexiloDlgTest : public ::testing::Test {
     return state;
   }
 
+  // The window as the user meets it: initialised, shown and active.
+  static void Show(TestDlg& dialog) {
+    dialog.EnsureInitialized();
+    dialog.show();
+    dialog.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+  }
+
+  // Every tick of the running cycle, up to its end.
+  static void EndCycle(TestDlg& dialog) {
+    while (dialog.SearchTimerActive()) {
+      dialog.OnTimer(kSearchTimerId);
+    }
+  }
+
+  // A key as the user types it: to whatever has the focus, on to the dialog if it is ignored.
+  static void Type(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    QTest::keyClick(static_cast<QWidget*>(nullptr), key, modifiers);
+  }
+
   TemporaryDirectory folder_;
   const ScopedEnvironment data_{"XDG_DATA_HOME", folder_.Path()};
   const ScopedEnvironment language_{"LC_ALL", "en_US.UTF-8"};
@@ -91,7 +117,7 @@ TEST_F(VexiloDlgTest, ASearchCycleCountsDownAndShowsNewAddressesOnTop) {
   EXPECT_EQ(dialog.windowTitle(), "Tarvelo");
   EXPECT_EQ(dialog.searches, 1);
   EXPECT_TRUE(dialog.SearchTimerActive());
-  EXPECT_EQ(dialog.waitText->drawnText, "Searching new devices,please wait 10s...");
+  EXPECT_EQ(dialog.waitText->drawnText, "Searching for new devices, please wait 10s...");
   EXPECT_EQ(Buttons(dialog), "0001");
   EXPECT_EQ(dialog.deviceList->columnCount(), 3);
   EXPECT_EQ(dialog.deviceList->columnWidth(1), 122);
@@ -99,7 +125,7 @@ TEST_F(VexiloDlgTest, ASearchCycleCountsDownAndShowsNewAddressesOnTop) {
   Report(Device("10.0.0.1", "first", "HomeNas"));
   Report(Device("10.0.0.2", "second", "HomeNas"));
   dialog.OnTimer(kSearchTimerId);
-  EXPECT_EQ(dialog.waitText->drawnText, "Searching new devices,please wait 9s...");
+  EXPECT_EQ(dialog.waitText->drawnText, "Searching for new devices, please wait 9s...");
   EXPECT_EQ(Rows(dialog), (std::vector<std::string>{"10.0.0.2 second HomeNas",
                                                     "10.0.0.1 first HomeNas"}));
 
@@ -118,7 +144,7 @@ TEST_F(VexiloDlgTest, ASearchCycleCountsDownAndShowsNewAddressesOnTop) {
   for (int tick = 3; tick <= 9; ++tick) {
     dialog.OnTimer(kSearchTimerId);
   }
-  EXPECT_EQ(dialog.waitText->drawnText, "Searching new devices,please wait 1s...");
+  EXPECT_EQ(dialog.waitText->drawnText, "Searching for new devices, please wait 1s...");
   // A device first reported after the ninth tick is not shown in this cycle.
   Report(Device("10.0.0.4", "late", "HomeNas"));
   dialog.OnTimer(kSearchTimerId);
@@ -216,12 +242,255 @@ TEST_F(VexiloDlgTest, MissingLayoutStringsAndControls) {
   EXPECT_EQ(dialog.GetSelectedRow(), -1);
 }
 
+TEST_F(VexiloDlgTest, WithoutAMouseAUserFindsOpensRefreshesAndCloses) {
+  TestDlg dialog;
+  Show(dialog);
+  ASSERT_TRUE(dialog.ControlsBound());
+  EXPECT_EQ(QApplication::focusWidget(), dialog.deviceList) << "the focus starts on the list";
+  EXPECT_FALSE(ShowsFocusCue(dialog.deviceList)) << "a focus ring before any key";
+  // Space right after the start selects nothing in the empty list and closes nothing; from this
+  // first key on, the list shows that it has the focus.
+  Type(Qt::Key_Space);
+  EXPECT_TRUE(dialog.isVisible());
+  EXPECT_TRUE(ShowsFocusCue(dialog.deviceList));
+
+  Report(Device("10.0.0.1", "first", "HomeNas"));
+  Report(Device("10.0.0.2", "second", "HomeNas"));
+  Report(Device("10.0.0.3", "third", "HomeNas"));
+  dialog.OnTimer(kSearchTimerId);
+  ASSERT_EQ(Rows(dialog).size(), 3u);
+  // During the cycle F5 does nothing, and Tab passes over the three disabled commands.
+  Type(Qt::Key_F5);
+  EXPECT_EQ(dialog.searches, 1);
+  EXPECT_EQ(Rows(dialog).size(), 3u);
+  Type(Qt::Key_Tab);
+  EXPECT_EQ(QApplication::focusWidget(), dialog.closeButton);
+  Type(Qt::Key_Tab);
+  EXPECT_EQ(QApplication::focusWidget(), dialog.deviceList);
+  EndCycle(dialog);
+  EXPECT_EQ(Buttons(dialog), "0100");
+
+  // The keys of the list select a row as a click does: Log In and My Storage follow.
+  struct Step {
+    Qt::Key key;
+    int selected;
+    const char* buttons;
+  };
+  const Step steps[] = {
+      {Qt::Key_Down, 0, "1110"},     {Qt::Key_End, 2, "1110"}, {Qt::Key_Home, 0, "1110"},
+      {Qt::Key_PageDown, 2, "1110"}, {Qt::Key_Up, 1, "1110"},  {Qt::Key_PageUp, 0, "1110"},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(::testing::Message() << "key " << step.key);
+    Type(step.key);
+    EXPECT_EQ(dialog.GetSelectedRow(), step.selected);
+    EXPECT_EQ(Buttons(dialog), step.buttons);
+  }
+  Type(Qt::Key_Space, Qt::ControlModifier);
+  EXPECT_EQ(dialog.GetSelectedRow(), -1);
+  EXPECT_EQ(Buttons(dialog), "0100");
+  Type(Qt::Key_Down);
+  EXPECT_EQ(dialog.GetSelectedRow(), 1);
+
+  // Return and keypad Enter open the selected row's device; the dialog closes on neither.
+  Type(Qt::Key_Return);
+  Type(Qt::Key_Enter, Qt::KeypadModifier);
+  EXPECT_EQ(dialog.opened, (std::vector<QUrl>{QUrl("http://10.0.0.2"), QUrl("http://10.0.0.2")}));
+  EXPECT_TRUE(dialog.isVisible());
+
+  // With every command enabled, Tab goes list, Log In, Refresh, My Storage, close, list.
+  const QWidget* order[] = {dialog.loginButton, dialog.refreshButton, dialog.storageButton,
+                            dialog.closeButton, dialog.deviceList};
+  for (const QWidget* next : order) {
+    Type(Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), next);
+  }
+  Type(Qt::Key_Backtab, Qt::ShiftModifier);
+  EXPECT_EQ(QApplication::focusWidget(), dialog.closeButton);
+  Type(Qt::Key_Tab);
+
+  // F5 after the cycle starts the next one.
+  Type(Qt::Key_F5);
+  EXPECT_EQ(dialog.searches, 2);
+  EXPECT_TRUE(Rows(dialog).empty());
+  EXPECT_EQ(Buttons(dialog), "0001");
+
+  // Escape closes the window as the close button does.
+  Type(Qt::Key_Escape);
+  EXPECT_FALSE(dialog.isVisible());
+  EXPECT_EQ(dialog.result(), QDialog::Rejected);
+}
+
+TEST_F(VexiloDlgTest, FocusedButtonsClickOnSpaceAndEnterAndHandTheFocusToTheListWhenDisabled) {
+  TestDlg dialog;
+  Show(dialog);
+  Report(Device("10.0.0.1", "first", "HomeNas"));
+  dialog.OnTimer(kSearchTimerId);
+  EndCycle(dialog);
+  Type(Qt::Key_Down);
+  // Enter on Log In logs in, Space on My Storage opens the storage.
+  Type(Qt::Key_Tab);
+  ASSERT_EQ(QApplication::focusWidget(), dialog.loginButton);
+  Type(Qt::Key_Return);
+  EXPECT_EQ(dialog.opened, std::vector<QUrl>{QUrl("http://10.0.0.1")});
+  Type(Qt::Key_Tab);
+  Type(Qt::Key_Tab);
+  ASSERT_EQ(QApplication::focusWidget(), dialog.storageButton);
+  Type(Qt::Key_Space);
+  EXPECT_EQ(dialog.storages, std::vector<QString>{"10.0.0.1"});
+  // Space on Refresh starts a cycle, which disables Refresh: the focus goes back to the list, so
+  // that a second Space does not land on the close button.
+  Type(Qt::Key_Backtab, Qt::ShiftModifier);
+  ASSERT_EQ(QApplication::focusWidget(), dialog.refreshButton);
+  Type(Qt::Key_Space);
+  EXPECT_EQ(dialog.searches, 2);
+  EXPECT_EQ(QApplication::focusWidget(), dialog.deviceList);
+  Type(Qt::Key_Space);
+  EXPECT_TRUE(dialog.isVisible());
+}
+
+TEST_F(VexiloDlgTest, OnlyTheFocusedButtonShowsTheRingAndOnlyAfterKeys) {
+  TestDlg dialog;
+  Show(dialog);
+  Report(Device("10.0.0.1", "first", "HomeNas"));
+  dialog.OnTimer(kSearchTimerId);
+  EndCycle(dialog);
+  dialog.deviceList->selectRow(0);
+  dialog.OnListClick();
+  CStandardButton* buttons[] = {dialog.loginButton, dialog.refreshButton, dialog.storageButton,
+                                dialog.closeButton};
+  std::vector<QImage> plain;
+  for (CStandardButton* button : buttons) {
+    plain.push_back(button->RenderBuffer());
+  }
+  // A click gives Log In the focus but no ring.
+  QTest::mouseClick(dialog.loginButton, Qt::LeftButton);
+  ASSERT_EQ(QApplication::focusWidget(), dialog.loginButton);
+  EXPECT_EQ(dialog.loginButton->RenderBuffer(), plain[0]);
+  // From Tab on, the focused button, and it alone, shows a ring in its caption's colour.
+  for (int focused = 1; focused < 4; ++focused) {
+    Type(Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget(), buttons[focused]);
+    for (int index = 0; index < 4; ++index) {
+      SCOPED_TRACE(::testing::Message() << "focus on " << focused << ", button " << index);
+      const QImage shown = buttons[index]->RenderBuffer();
+      if (index != focused) {
+        EXPECT_EQ(shown, plain[index]);
+        continue;
+      }
+      int ringPixels = 0;
+      for (int y = 0; y < shown.height(); ++y) {
+        for (int x = 0; x < shown.width(); ++x) {
+          if (shown.pixel(x, y) == plain[index].pixel(x, y)) {
+            continue;
+          }
+          ++ringPixels;
+          EXPECT_EQ(shown.pixel(x, y), buttons[index]->textColor) << x << "," << y;
+        }
+      }
+      EXPECT_GT(ringPixels, index == 3 ? 8 : 40);
+    }
+  }
+}
+
+TEST_F(VexiloDlgTest, ScreenReadersReadEveryControlOfTheShippedLayout) {
+  TestDlg dialog;
+  dialog.EnsureInitialized();
+  struct Case {
+    QObject* object;
+    QAccessible::Role role;
+    const char* name;
+    const char* description;
+  };
+  QWidget* logo = dialog.FindStaticCtrl(2101);
+  QWidget* title = dialog.FindStaticCtrl(2102);
+  QWidget* caption = dialog.FindStaticCtrl(2104);
+  // The wait text is read as it shows now.
+  const QByteArray waitText = dialog.waitText->drawnText.toUtf8();
+  ASSERT_TRUE(waitText.endsWith(" 10s..."));
+  const Case cases[] = {
+      {&dialog, QAccessible::Dialog, "Tarvelo", "Device Search Dialog"},
+      {logo, QAccessible::Graphic, "LOG Image Show", ""},
+      {title, QAccessible::StaticText, "Tarvelo", "Dialog Title"},
+      {dialog.closeButton, QAccessible::Button, "Close", "Close Button"},
+      {caption, QAccessible::StaticText, "Device List", "Device List Title"},
+      {dialog.deviceList, QAccessible::Table, "Device List", "Device List Show"},
+      {dialog.waitText, QAccessible::StaticText, waitText.data(), ""},
+      {dialog.loginButton, QAccessible::Button, "Log In", "Log In Button"},
+      {dialog.refreshButton, QAccessible::Button, "Refresh", "Refresh Button"},
+      {dialog.storageButton, QAccessible::Button, "My Storage", "My Storage Button"},
+  };
+  for (const Case& c : cases) {
+    ASSERT_NE(c.object, nullptr);
+    SCOPED_TRACE(c.name);
+    QAccessibleInterface* face = QAccessible::queryAccessibleInterface(c.object);
+    ASSERT_NE(face, nullptr);
+    EXPECT_EQ(face->role(), c.role);
+    EXPECT_EQ(face->text(QAccessible::Name), c.name);
+    EXPECT_EQ(face->text(QAccessible::Description), c.description);
+  }
+  QAccessibleTableInterface* table =
+      QAccessible::queryAccessibleInterface(dialog.deviceList)->tableInterface();
+  ASSERT_NE(table, nullptr);
+  // The column titles are those the header shows, the layout's strings.
+  const char* titles[] = {"SEARCH_DEVICE_LIST_ITEM_NAME", "SEARCH_DEVICE_LIST_ITEM_IP",
+                          "SEARCH_DEVICE_LIST_ITEM_TYPE"};
+  for (int column = 0; column < 3; ++column) {
+    const QString title = dialog.GetLayoutString(titles[column]);
+    EXPECT_FALSE(title.isEmpty());
+    EXPECT_EQ(table->columnDescription(column), title);
+  }
+
+  // Each tick's new text is what the wait text is read as, and it is announced.
+  static std::vector<QWidget*> announced;
+  announced.clear();
+  SetTextChangeHook([](QWidget* control) { announced.push_back(control); });
+  Report(Device("10.0.0.1", "first", "HomeNas"));
+  dialog.OnTimer(kSearchTimerId);
+  SetTextChangeHook(nullptr);
+  EXPECT_TRUE(dialog.waitText->drawnText.endsWith(" 9s..."));
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(dialog.waitText)->text(QAccessible::Name),
+            dialog.waitText->drawnText);
+  EXPECT_EQ(announced, std::vector<QWidget*>{dialog.waitText});
+  ASSERT_EQ(table->rowCount(), 1);
+  EXPECT_EQ(table->cellAt(0, 0)->text(QAccessible::Name), "first");
+  EXPECT_EQ(table->cellAt(0, 1)->text(QAccessible::Name), "10.0.0.1");
+}
+
+TEST_F(VexiloDlgTest, AHostNameTooLongForItsColumnIsWholeInTheTooltip) {
+  TestDlg dialog;
+  dialog.EnsureInitialized();
+  Report(Device("10.0.0.1", "nas", "HomeNas"));
+  Report(Device("10.0.0.2", "storage-in-the-basement", "HomeNas"));
+  dialog.OnTimer(kSearchTimerId);
+  ASSERT_EQ(Rows(dialog).size(), 2u);
+  const auto tip = [&](int row, int column) {
+    return dialog.deviceList->model()
+        ->data(dialog.deviceList->model()->index(row, column), Qt::ToolTipRole)
+        .toString();
+  };
+  EXPECT_EQ(tip(0, 0), "storage-in-the-basement");
+  EXPECT_EQ(tip(1, 0), "");
+  EXPECT_EQ(tip(0, 1), "");
+  EXPECT_EQ(tip(0, 2), "");
+}
+
 TEST(VexiloAppTest, FailureMessagesByLanguage) {
   EXPECT_EQ(DeployFailureMessage(2), "创建配置文件失败!");
   EXPECT_EQ(DeployFailureMessage(3), "創建配置文件失敗!");
   EXPECT_EQ(DeployFailureMessage(6), "La création du fichier de configuration a échoué!");
   for (const int code : {1, 7, 8, 12, 13, 14}) {
     EXPECT_EQ(DeployFailureMessage(code), "Failed to create the configuration file!") << code;
+  }
+  // The start-up chooses the message as it chooses the window: Hong Kong and Macao read the
+  // traditional script.
+  const std::pair<const char*, QString> locales[] = {{"zh_HK.UTF-8", "創建配置文件失敗!"},
+                                                     {"zh_MO.UTF-8", "創建配置文件失敗!"},
+                                                     {"zh_SG.UTF-8", "创建配置文件失败!"},
+                                                     {"fr_FR.UTF-8", DeployFailureMessage(6)}};
+  for (const auto& [locale, message] : locales) {
+    const ScopedEnvironment language("LC_ALL", locale);
+    EXPECT_EQ(DeployFailureMessage(GetDisplayLanguageCode()), message) << locale;
   }
 }
 

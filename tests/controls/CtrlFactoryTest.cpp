@@ -1,5 +1,6 @@
 #include "controls/CtrlFactory.h"
 
+#include <QAccessible>
 #include <QFile>
 #include <QFontMetrics>
 #include <gtest/gtest.h>
@@ -140,6 +141,33 @@ TEST_F(FactoryTest, EachClassTakesOnlyWhatItDraws) {
   // The show command decides visibility.
   EXPECT_TRUE(both->isHidden());
   EXPECT_FALSE(text->isHidden());
+}
+
+TEST_F(FactoryTest, ControlsCarryTheirDescriptionAndButtonsAndListsTheirName) {
+  Create(Document(Ctrl(1, "StandardButton") + Ctrl(2, "ShowTextCtrl") +
+                  Ctrl(3, "StandardListCtrl") + Ctrl(4, "ShowImageCtrl")));
+  struct Case {
+    QWidget* control;
+    QAccessible::Role role;
+    const char* name;
+    const char* description;
+  };
+  const Case cases[] = {
+      {store_.FindButtonCtrl(1), QAccessible::Button, "Text 1", "About 1"},
+      {store_.FindStaticCtrl(2), QAccessible::StaticText, "Text 2", "About 2"},
+      {store_.FindListCtrl(3), QAccessible::Table, "Text 3", "About 3"},
+      // A picture has no text: its description names it, and is not read twice.
+      {store_.FindStaticCtrl(4), QAccessible::Graphic, "About 4", ""},
+  };
+  for (const Case& c : cases) {
+    ASSERT_NE(c.control, nullptr);
+    SCOPED_TRACE(GetCtrlId(c.control));
+    QAccessibleInterface* face = QAccessible::queryAccessibleInterface(c.control);
+    ASSERT_NE(face, nullptr);
+    EXPECT_EQ(face->role(), c.role);
+    EXPECT_EQ(face->text(QAccessible::Name), c.name);
+    EXPECT_EQ(face->text(QAccessible::Description), c.description);
+  }
 }
 
 }  // namespace

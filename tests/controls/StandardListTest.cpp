@@ -383,4 +383,48 @@ TEST_F(StandardListTest, ClicksReachTheDialogAfterTheSelectionChanged) {
   }
 }
 
+TEST_F(StandardListTest, ShortenedCellsCarryTheirWholeTextAsTooltip) {
+  const QString longName = "storage-in-the-basement-01";
+  CStandardListCtrl* list =
+      MakeList(0.9f, 0, {{"Host", Align::Left, 96}, {"Address", Align::Center, 122}});
+  list->InsertItem(0, "nas");
+  list->SetItemText(0, 1, "10.0.0.1");
+  list->InsertItem(0, longName);
+  list->SetItemText(0, 1, "10.0.0.2");
+  const auto tip = [&](int row, int column) {
+    return list->model()->data(list->model()->index(row, column), Qt::ToolTipRole).toString();
+  };
+  EXPECT_EQ(tip(0, 0), longName);
+  EXPECT_EQ(tip(1, 0), "");
+  EXPECT_EQ(tip(0, 1), "");
+  // The column's width decides: wide enough, no tooltip; narrow, it comes back.
+  list->setColumnWidth(0, 400);
+  EXPECT_EQ(tip(0, 0), "");
+  list->setColumnWidth(0, 16);
+  EXPECT_EQ(tip(0, 0), longName);
+  EXPECT_EQ(tip(1, 0), "nas");
+  // So does the text.
+  list->SetItemText(1, 0, "n");
+  EXPECT_EQ(tip(1, 0), "");
+
+  // At the narrowest width without a tooltip Qt draws the text whole; a pixel less, shortened.
+  int fits = 1;
+  while (list->TextElided(0, longName) && fits < 1000) {
+    list->setColumnWidth(0, ++fits);
+  }
+  ASSERT_FALSE(list->TextElided(0, longName));
+  const int rowTop = list->rowViewportPosition(0);
+  const int rowHeight = list->rowHeight(0) - 1;
+  const auto drawn = [&](int width, int visible) {
+    list->setColumnWidth(0, width);
+    QApplication::processEvents();
+    return list->viewport()->grab().toImage().copy(0, rowTop, visible, rowHeight);
+  };
+  const int wide = fits + 40;
+  EXPECT_EQ(drawn(fits, fits - 1), drawn(wide, fits - 1)) << "shortened at " << fits;
+  EXPECT_EQ(tip(0, 0), "");
+  EXPECT_NE(drawn(fits - 1, fits - 2), drawn(wide, fits - 2)) << "whole at " << fits - 1;
+  EXPECT_EQ(tip(0, 0), longName);
+}
+
 }  // namespace

@@ -65,7 +65,8 @@ constexpr int kWindowHeight = 245;
 // The host-name column of the list, below its header and above the horizontal scroll bar: each
 // row shows its host name here in dark text on white.
 constexpr QRect kRowsArea(11, 66, 95, 110);
-constexpr QRect kWaitTextArea(10, 194, 224, 15);
+// The whole wait-text control: its text, seconds included, may reach its right edge.
+constexpr QRect kWaitTextArea(10, 194, 280, 15);
 constexpr QRect kLogInButton(18, 210, 79, 23);
 constexpr QRect kRefreshButton(127, 210, 79, 23);
 constexpr QRect kStorageButton(228, 210, 79, 23);
@@ -1060,6 +1061,102 @@ TEST_F(WindowE2E, SearchCycleSelectionCommandsSecondStartAndClose) {
   EXPECT_FALSE(fs::exists(folder_->File("runtime/Tarvelo.lock")));
   EXPECT_FALSE(fs::exists(folder_->File("runtime/Tarvelo")));
   EXPECT_EQ(Calls(), expectedCalls) << "closing ran a command";
+}
+
+TEST_F(WindowE2E, WithoutAMouseSpaceDownReturnF5AndEscape) {
+  StartDevices();
+  // The pointer waits off the window from before the window exists: it never touches it.
+  screen_->ParkPointer();
+  const pid_t program = StartProgram(folder_->File("data"));
+  const auto main = WaitForWindow(
+      [](const QRect& geometry) {
+        return geometry.width() == kWindowWidth && geometry.height() == kWindowHeight;
+      },
+      program);
+  ASSERT_TRUE(main) << "no 328x245 window titled Tarvelo appeared";
+  const std::string window = main->first;
+  const QRect place = main->second;
+  auto read = [&] {
+    Frame frame;
+    frame.at = Clock::now();
+    frame.window = screen_->Grab().copy(place);
+    frame.waitText = frame.window.copy(kWaitTextArea);
+    frame.rows = CountRows(frame.window.copy(kRowsArea));
+    frame.logIn = cells_->Classify(frame.window.copy(kLogInButton));
+    frame.refresh = cells_->Classify(frame.window.copy(kRefreshButton));
+    frame.storage = cells_->Classify(frame.window.copy(kStorageButton));
+    return frame;
+  };
+  auto key = [&](const char* name) { ASSERT_EQ(screen_->XDoTool({"key", name}).status, 0); };
+  Frame frame;
+
+  // The window takes the keyboard as it opens (no window manager here gives it), and has painted
+  // itself: from then on a key reaches it.
+  ASSERT_TRUE(testsupport::WaitUntil(
+      [&] {
+        frame = read();
+        return frame.refresh != ButtonLook::kUnknown &&
+               testsupport::SplitLines(screen_->XDoTool({"getwindowfocus"}).text) ==
+                   std::vector<std::string>{window};
+      },
+      kWindowTimeout))
+      << "the window did not take the keyboard";
+
+  // Space right after the start: the focus is on the list, not on the close button.
+  key("space");
+  EXPECT_FALSE(testsupport::WaitUntil([&] { return !Running(program); }, 500ms))
+      << "Space closed the window";
+  EXPECT_EQ(screen_->VisibleWindows("Tarvelo"), std::vector<std::string>{window});
+
+  // Down selects the top row once the devices are listed, as a click does: Log In and My Storage
+  // come on. Return opens the top row's device, the one heard last.
+  ASSERT_TRUE(testsupport::WaitUntil(
+      [&] {
+        frame = read();
+        return frame.rows == kDevices;
+      },
+      kCycleTimeout))
+      << Describe(frame);
+  key("Down");
+  EXPECT_TRUE(testsupport::WaitUntil(
+      [&] {
+        frame = read();
+        return frame.logIn == ButtonLook::kNormal && frame.storage == ButtonLook::kNormal;
+      },
+      kStateTimeout))
+      << Describe(frame);
+  SaveArtefact(frame.window, "07-keyboard-row-selected.png");
+  key("Return");
+  EXPECT_TRUE(WaitForCalls(1));
+  EXPECT_EQ(Calls(),
+            std::vector<std::string>{"xdg-open http://" + std::string(kNewestDeviceAddress)});
+
+  // F5 once the cycle has ended starts a new one: the list empties, the commands go off.
+  ASSERT_TRUE(testsupport::WaitUntil(
+      [&] {
+        frame = read();
+        return frame.refresh == ButtonLook::kNormal;
+      },
+      kCycleTimeout))
+      << "the cycle did not end: " << Describe(frame);
+  const QImage ended = frame.waitText;
+  key("F5");
+  EXPECT_TRUE(testsupport::WaitUntil(
+      [&] {
+        frame = read();
+        return frame.refresh == ButtonLook::kDisabled;
+      },
+      kStateTimeout))
+      << Describe(frame);
+  EXPECT_LT(frame.rows, kDevices) << "the list was not emptied";
+  EXPECT_EQ(frame.logIn, ButtonLook::kDisabled);
+  EXPECT_NE(frame.waitText, ended) << "the wait text did not come back";
+
+  // Escape closes the window as the close button does.
+  key("Escape");
+  EXPECT_EQ(lab_->Wait(program, kExitTimeout), 0);
+  EXPECT_TRUE(screen_->VisibleWindows("Tarvelo").empty());
+  EXPECT_EQ(Calls().size(), 1u) << "a key ran another command";
 }
 
 TEST_F(WindowE2E, SkinThatCannotBeWrittenShowsTheMessageAndNoWindow) {

@@ -1,7 +1,12 @@
 #include "layout/BasicPropertyFrame.h"
 
+#include <functional>
 #include <limits>
+#include <string>
+#include <utility>
 
+#include <QDir>
+#include <QFile>
 #include <QPainter>
 #include <QWidget>
 #include <gtest/gtest.h>
@@ -47,6 +52,30 @@ QString SaveImage(const TemporaryDirectory& folder, const QImage& image, const c
   const QString path = QString::fromStdString(folder.File(name));
   EXPECT_TRUE(image.save(path));
   return path;
+}
+
+// Paints the background steps of `frame` (without a window) into a buffer of `size` logical
+// pixels at device pixel ratio `ratio`, filled with `start` before.
+QImage PaintAtRatio(const CBasicPropertyFrame& frame, QSize size, qreal ratio, QRgb start) {
+  QImage buffer(size * ratio, QImage::Format_ARGB32_Premultiplied);
+  buffer.setDevicePixelRatio(ratio);
+  buffer.fill(QColor::fromRgba(start));
+  QPainter painter(&buffer);
+  const_cast<CBasicPropertyFrame&>(frame).PaintBackground(nullptr, nullptr, painter);
+  painter.end();
+  return buffer.convertToFormat(QImage::Format_ARGB32);
+}
+
+// An opaque image whose pixels say where they lie: red is the column, green the row, blue the
+// tag, so that an image and its twin never share a pixel and a misplaced pixel shows.
+QImage PositionImage(QSize size, int tag) {
+  QImage image(size, QImage::Format_RGB32);
+  for (int y = 0; y < size.height(); ++y) {
+    for (int x = 0; x < size.width(); ++x) {
+      image.setPixel(x, y, qRgb(x, y, tag));
+    }
+  }
+  return image;
 }
 
 TEST(BasicPropertyFrameTest, DefaultsOfAFreshRecord) {
@@ -301,6 +330,124 @@ TEST(BasicPropertyFrameTest, ParentCopyTakesThePixelsUnderTheControl) {
   const QImage painted = Paint(ctrl, &parent, &ctrl, QSize(10, 5));
   EXPECT_EQ(painted.pixel(4, 2), 0xFF112233u);
   EXPECT_EQ(painted.pixel(5, 2), 0xFF445566u);
+}
+
+TEST(BasicPropertyFrameTest, TwinPathsPutTheMarkBeforeTheSuffix) {
+  const std::pair<QString, QString> cases[] = {
+      {"/data/ORVAKSearchTools/Picture/ButtonMax.png",
+       "/data/ORVAKSearchTools/Picture/ButtonMax@2x.png"},
+      {"/data/skin.v2/logo.png", "/data/skin.v2/logo@2x.png"},
+      {"/data/skin.v2/logo", "/data/skin.v2/logo@2x"},
+      {"/data/archive.tar.png", "/data/archive.tar@2x.png"},
+      {"close.png", "close@2x.png"},
+  };
+  for (const auto& [path, twin] : cases) {
+    EXPECT_EQ(HighDensityPath(path), twin) << path.toStdString();
+  }
+}
+
+TEST(BasicPropertyFrameTest, OnlyATwinOfExactlyTwiceTheSizeIsKept) {
+  TemporaryDirectory folder;
+  const QImage original = PositionImage(QSize(6, 4), 0);
+  struct Case {
+    const char* scenario;
+    std::function<void(const QString& twinPath)> prepare;
+    bool kept;
+  };
+  const Case cases[] = {
+      {"twice the size", [](const QString& path) { PositionImage(QSize(12, 8), 255).save(path); },
+       true},
+      {"no twin", [](const QString&) {}, false},
+      {"the same size", [](const QString& path) { PositionImage(QSize(6, 4), 255).save(path); },
+       false},
+      {"a column too wide",
+       [](const QString& path) { PositionImage(QSize(13, 8), 255).save(path); }, false},
+      {"three times the size",
+       [](const QString& path) { PositionImage(QSize(18, 12), 255).save(path); }, false},
+      {"not an image",
+       [](const QString& path) {
+         QFile file(path);
+         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+         file.write("\x89PNG but not really");
+       },
+       false},
+      {"a folder", [](const QString& path) { QDir().mkpath(path); }, false},
+  };
+  int index = 0;
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.scenario);
+    const QString path =
+        SaveImage(folder, original, ("strip" + std::to_string(index++) + ".png").c_str());
+    test.prepare(HighDensityPath(path));
+    CBasicPropertyFrame frame;
+    frame.SetBGImage(path, 2, 0, 0);
+    EXPECT_EQ(frame.bgImage2x.isNull(), !test.kept);
+    EXPECT_EQ(!LoadHighDensityImage(path, original.size()).isNull(), test.kept);
+    // The original's size and cells do not depend on the twin.
+    EXPECT_EQ(frame.imageWidth, 6);
+    EXPECT_EQ(frame.cellWidth, 3);
+    if (test.kept) {
+      EXPECT_EQ(frame.bgImage2x.pixel(11, 7), qRgb(11, 7, 255));
+      // Loading an image without a twin afterwards leaves no twin of the earlier one.
+      frame.SetBGImage(SaveImage(folder, original, "alone.png"), 2, 0, 0);
+      EXPECT_TRUE(frame.bgImage2x.isNull());
+    }
+  }
+  // A twin without its original is a twin of nothing.
+  PositionImage(QSize(12, 8), 255)
+      .save(HighDensityPath(QString::fromStdString(folder.File("gone.png"))));
+  CBasicPropertyFrame frame;
+  frame.SetBGImage(QString::fromStdString(folder.File("gone.png")), 1, 0, 0);
+  EXPECT_TRUE(frame.bgImage2x.isNull());
+}
+
+TEST(BasicPropertyFrameTest, TheImageStepTakesTheTwinOnlyOnDenseDevices) {
+  TemporaryDirectory folder;
+  const QString path = SaveImage(folder, PositionImage(QSize(6, 4), 0), "art.png");
+  ASSERT_TRUE(PositionImage(QSize(12, 8), 255).save(HighDensityPath(path)));
+  const QString alonePath = SaveImage(folder, PositionImage(QSize(6, 4), 0), "alone.png");
+  constexpr QRgb kStart = 0xFF808080;
+  const QSize size(10, 8);
+
+  CBasicPropertyFrame frame;
+  frame.paintMode = kPaintImage;
+  frame.SetBGImage(path, 1, 0, 0);
+  CBasicPropertyFrame alone;
+  alone.paintMode = kPaintImage;
+  alone.SetBGImage(alonePath, 1, 0, 0);
+
+  // At ratio 1 the original, pixel for pixel.
+  QImage painted = PaintAtRatio(frame, size, 1, kStart);
+  EXPECT_EQ(painted.pixel(5, 3), qRgb(5, 3, 0));
+  EXPECT_EQ(painted.pixel(6, 3), kStart);
+
+  // At ratio 2 every device pixel of the same logical rectangle is the twin's, and nothing
+  // beyond the rectangle is painted.
+  painted = PaintAtRatio(frame, size, 2, kStart);
+  for (int y = 0; y < 8; ++y) {
+    for (int x = 0; x < 12; ++x) {
+      ASSERT_EQ(painted.pixel(x, y), qRgb(x, y, 255)) << x << ',' << y;
+    }
+  }
+  EXPECT_EQ(painted.pixel(12, 0), kStart);
+  EXPECT_EQ(painted.pixel(0, 8), kStart);
+
+  // Without a twin the original is enlarged into the same rectangle.
+  painted = PaintAtRatio(alone, size, 2, kStart);
+  EXPECT_EQ(painted.pixel(11, 7), qRgb(5, 3, 0));
+  EXPECT_EQ(painted.pixel(12, 7), kStart);
+
+  // At ratio 1.5 the twin is resampled into the rectangle's 9 x 6 device pixels.
+  painted = PaintAtRatio(frame, size, 1.5, kStart);
+  EXPECT_EQ(qBlue(painted.pixel(4, 3)), 255);
+  EXPECT_EQ(qBlue(painted.pixel(8, 5)), 255);
+  EXPECT_EQ(painted.pixel(9, 5), kStart);
+  EXPECT_EQ(painted.pixel(8, 6), kStart);
+
+  // A twin replaced by one of another size is not drawn.
+  frame.bgImage2x = PositionImage(QSize(10, 8), 255);
+  painted = PaintAtRatio(frame, size, 2, kStart);
+  EXPECT_EQ(painted.pixel(11, 7), qRgb(5, 3, 0));
 }
 
 }  // namespace

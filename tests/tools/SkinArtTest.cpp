@@ -1,7 +1,8 @@
 // The skin images stored in res/skin: that they are exactly what the generator draws, that each
 // file has the size and encoding the program expects, and that the drawing keeps the promises the
 // dialog relies on (the window-shape key colour, state cells that differ, readable captions, a
-// status brush that blends into the background, a header that survives stretching).
+// status brush that blends into the background, a header that survives stretching), and that
+// every image but the window shape has a twin of twice its size that keeps its design.
 
 #include "SkinArt.h"
 
@@ -11,6 +12,7 @@
 #include <QFile>
 #include <QImage>
 #include <QString>
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -37,7 +39,20 @@ constexpr SkinFile kSkinFiles[] = {
     {"headerclip.png", 1, 12, Encoding::PngRgb},
     {"close.png", 44, 11, Encoding::PngRgba},
     {"ButtonMax.png", 316, 23, Encoding::PngRgba},
+    {"SearchDevice_BlackGround@2x.png", 656, 490, Encoding::PngRgb},
+    {"Brush@2x.png", 448, 28, Encoding::PngRgb},
+    {"logo@2x.png", 32, 32, Encoding::PngRgba},
+    {"headerbackground@2x.png", 498, 34, Encoding::PngRgb},
+    {"headerclip@2x.png", 2, 24, Encoding::PngRgb},
+    {"close@2x.png", 88, 22, Encoding::PngRgba},
+    {"ButtonMax@2x.png", 632, 46, Encoding::PngRgba},
 };
+
+// The drawn image of `name` at a scale: the image itself at 1, its twin at 2.
+QString Scaled(const char* name, int scale) {
+  const QString fileName = QString::fromLatin1(name);
+  return scale == 1 ? fileName : HighDensityName(fileName);
+}
 
 const QRgb kKeyColour = qRgb(210, 10, 10);
 constexpr int kCornerCut[] = {5, 3, 2, 1};
@@ -197,67 +212,142 @@ TEST(SkinArt, StateCellsDifferAndKeepCaptionsReadable) {
     const char* name;
     int cellWidth;
   };
-  for (const Strip& strip : {Strip{"close.png", 11}, Strip{"ButtonMax.png", 79}}) {
-    SCOPED_TRACE(strip.name);
-    const QImage& image = drawn.at(strip.name);
-    for (int first = 0; first < 4; ++first) {
-      for (int second = first + 1; second < 4; ++second) {
-        EXPECT_GT(CellDifference(image, strip.cellWidth, first, second), 6.0)
-            << "cells " << first << " and " << second << " look alike";
+  for (const int scale : {1, 2}) {
+    SCOPED_TRACE(scale);
+    for (const Strip& strip : {Strip{"close.png", 11}, Strip{"ButtonMax.png", 79}}) {
+      SCOPED_TRACE(strip.name);
+      const QImage& image = drawn.at(Scaled(strip.name, scale));
+      for (int first = 0; first < 4; ++first) {
+        for (int second = first + 1; second < 4; ++second) {
+          EXPECT_GT(CellDifference(image, strip.cellWidth * scale, first, second), 6.0)
+              << "cells " << first << " and " << second << " look alike";
+        }
       }
     }
-  }
 
-  // Each button cell: see-through rounded corners, opaque where the caption goes, and dark
-  // enough there for the near-white caption, the disabled cell included.
-  const QImage& buttons = drawn.at("ButtonMax.png");
-  const double caption = Luminance(qRgb(244, 245, 247));
-  for (int cell = 0; cell < 4; ++cell) {
-    SCOPED_TRACE(cell);
-    const int left = cell * 79;
-    for (const auto& [x, y] :
-         {std::pair{0, 0}, std::pair{78, 0}, std::pair{0, 22}, std::pair{78, 22}}) {
-      EXPECT_LT(qAlpha(buttons.pixel(left + x, y)), 128) << "corner " << x << "," << y;
-    }
-    for (int y = 7; y <= 18; ++y) {
-      const QRgb under = buttons.pixel(left + 39, y);
-      EXPECT_EQ(qAlpha(under), 255);
-      EXPECT_GE((caption + 0.05) / (Luminance(under) + 0.05), 3.5) << "row " << y;
+    // Each button cell: see-through rounded corners, opaque where the caption goes, and dark
+    // enough there for the near-white caption, the disabled cell included.
+    const QImage& buttons = drawn.at(Scaled("ButtonMax.png", scale));
+    const double caption = Luminance(qRgb(244, 245, 247));
+    const int width = 79 * scale;
+    const int height = 23 * scale;
+    for (int cell = 0; cell < 4; ++cell) {
+      SCOPED_TRACE(cell);
+      const int left = cell * width;
+      for (const auto& [x, y] : {std::pair{0, 0}, std::pair{width - 1, 0}, std::pair{0, height - 1},
+                                 std::pair{width - 1, height - 1}}) {
+        EXPECT_LT(qAlpha(buttons.pixel(left + x, y)), 128) << "corner " << x << "," << y;
+      }
+      for (int y = 7 * scale; y < 19 * scale; ++y) {
+        const QRgb under = buttons.pixel(left + width / 2, y);
+        EXPECT_EQ(qAlpha(under), 255);
+        EXPECT_GE((caption + 0.05) / (Luminance(under) + 0.05), 3.5) << "row " << y;
+      }
     }
   }
 }
 
 TEST(SkinArt, StatusBrushFadesIntoTheBackgroundBehindIt) {
   const std::map<QString, QImage> drawn = DrawnByName();
-  const QImage& brush = drawn.at("Brush.png");
-  const QImage& background = drawn.at("SearchDevice_BlackGround.png");
-  // The brush sits at (10, 194); its last column must be the background there, so that the
-  // status text running past it shows no seam, while its body is visibly darker.
-  for (int y = 0; y < brush.height(); ++y) {
-    SCOPED_TRACE(y);
-    const QRgb end = brush.pixel(brush.width() - 1, y);
-    const QRgb under = background.pixel(10 + brush.width() - 1, 194 + y);
-    EXPECT_LE(std::abs(qRed(end) - qRed(under)) + std::abs(qGreen(end) - qGreen(under)) +
-                  std::abs(qBlue(end) - qBlue(under)),
-              1);
-  }
-  for (int y = 2; y < brush.height() - 2; ++y) {
-    EXPECT_LT(Luminance(brush.pixel(60, y)), Luminance(background.pixel(70, 194 + y))) << y;
+  for (const int scale : {1, 2}) {
+    SCOPED_TRACE(scale);
+    const QImage& brush = drawn.at(Scaled("Brush.png", scale));
+    const QImage& background = drawn.at(Scaled("SearchDevice_BlackGround.png", scale));
+    // The brush sits at (10, 194); its last logical column must be the background there, so
+    // that the status text running past it shows no seam, while its body is visibly darker.
+    for (int y = 0; y < brush.height(); ++y) {
+      for (int x = brush.width() - scale; x < brush.width(); ++x) {
+        SCOPED_TRACE(QStringLiteral("%1,%2").arg(x).arg(y).toStdString());
+        const QRgb end = brush.pixel(x, y);
+        const QRgb under = background.pixel(10 * scale + x, 194 * scale + y);
+        EXPECT_LE(std::abs(qRed(end) - qRed(under)) + std::abs(qGreen(end) - qGreen(under)) +
+                      std::abs(qBlue(end) - qBlue(under)),
+                  1);
+      }
+    }
+    for (int y = 2 * scale; y < brush.height() - 2 * scale; ++y) {
+      EXPECT_LT(Luminance(brush.pixel(60 * scale, y)),
+                Luminance(background.pixel(70 * scale, 194 * scale + y)))
+          << y;
+    }
   }
 }
 
 TEST(SkinArt, HeaderBackgroundIsAVerticalGradientThatSurvivesStretching) {
   const std::map<QString, QImage> drawn = DrawnByName();
-  const QImage& header = drawn.at("headerbackground.png");
-  for (int y = 0; y < header.height(); ++y) {
-    for (int x = 1; x < header.width(); ++x) {
-      ASSERT_EQ(header.pixel(x, y), header.pixel(0, y)) << "row " << y << " is not uniform";
+  for (const int scale : {1, 2}) {
+    SCOPED_TRACE(scale);
+    const QImage& header = drawn.at(Scaled("headerbackground.png", scale));
+    for (int y = 0; y < header.height(); ++y) {
+      for (int x = 1; x < header.width(); ++x) {
+        ASSERT_EQ(header.pixel(x, y), header.pixel(0, y)) << "row " << y << " is not uniform";
+      }
+    }
+    // Below the lighter top edge (one logical row), each row is a little darker than the one
+    // above, the unshown bottom rows included, so that any stretch reads as one smooth
+    // gradient.
+    for (int y = scale + 1; y < header.height(); ++y) {
+      EXPECT_LT(Luminance(header.pixel(0, y)), Luminance(header.pixel(0, y - 1))) << "row " << y;
     }
   }
-  // Below the lighter top edge, each row is a little darker than the one above, the unshown
-  // bottom rows included, so that any stretch reads as one smooth gradient.
-  for (int y = 2; y < header.height(); ++y) {
-    EXPECT_LT(Luminance(header.pixel(0, y)), Luminance(header.pixel(0, y - 1))) << "row " << y;
+}
+
+// The twins show the same design as their originals, drawn for their size: every 2 x 2 block of
+// a twin averages to about the original's pixel (light, colour and opacity in the same places:
+// the same cells, the same layout), yet the twin is not the original with doubled pixels.
+TEST(SkinArt, TwinsOfTwiceTheSizeKeepTheDesignWithFinerPixels) {
+  const std::map<QString, QImage> drawn = DrawnByName();
+  for (const SkinFile& skin : kSkinFiles) {
+    const QString name = QString::fromLatin1(skin.name);
+    if (name.contains(QLatin1Char('@'))) {
+      continue;
+    }
+    SCOPED_TRACE(skin.name);
+    const QString twinName = HighDensityName(name);
+    if (name.endsWith(QLatin1String(".bmp"))) {
+      // The window shape is a region of logical pixels: one bitmap serves every scale.
+      EXPECT_EQ(drawn.count(twinName), 0u);
+      continue;
+    }
+    ASSERT_EQ(drawn.count(twinName), 1u) << "no twin";
+    const QImage& original = drawn.at(name);
+    const QImage& twin = drawn.at(twinName);
+    ASSERT_EQ(twin.size(), original.size() * 2);
+    EXPECT_EQ(twin.format(), original.format());
+
+    double difference = 0;
+    double worst = 0;
+    int splitBlocks = 0;
+    for (int y = 0; y < original.height(); ++y) {
+      for (int x = 0; x < original.width(); ++x) {
+        const QRgb block[] = {twin.pixel(2 * x, 2 * y), twin.pixel(2 * x + 1, 2 * y),
+                              twin.pixel(2 * x, 2 * y + 1), twin.pixel(2 * x + 1, 2 * y + 1)};
+        double mean[4] = {0, 0, 0, 0};
+        for (const QRgb pixel : block) {
+          // Premultiplied, so that the colour of an all but transparent pixel does not count.
+          mean[0] += qRed(pixel) * qAlpha(pixel) / 255.0 / 4;
+          mean[1] += qGreen(pixel) * qAlpha(pixel) / 255.0 / 4;
+          mean[2] += qBlue(pixel) * qAlpha(pixel) / 255.0 / 4;
+          mean[3] += qAlpha(pixel) / 4.0;
+          splitBlocks += pixel != block[0] ? 1 : 0;
+        }
+        const QRgb pixel = original.pixel(x, y);
+        const double expected[4] = {
+            qRed(pixel) * qAlpha(pixel) / 255.0, qGreen(pixel) * qAlpha(pixel) / 255.0,
+            qBlue(pixel) * qAlpha(pixel) / 255.0, static_cast<double>(qAlpha(pixel))};
+        for (int channel = 0; channel < 4; ++channel) {
+          const double error = std::abs(mean[channel] - expected[channel]);
+          difference += error;
+          worst = std::max(worst, error);
+        }
+      }
+    }
+    difference /= 4.0 * original.width() * original.height();
+    // Anti-aliased edges cover their pixels a little differently at each size; a shifted or
+    // redesigned part would be far off.
+    EXPECT_LT(difference, 1.5) << "mean difference per channel";
+    EXPECT_LT(worst, 48) << "largest difference of one block";
+    EXPECT_GT(splitBlocks, 0) << "the twin is the original with doubled pixels";
   }
 }
 

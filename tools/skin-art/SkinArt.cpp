@@ -16,6 +16,11 @@ namespace {
 // The images are computed with plain double arithmetic (no QPainter, no gradient tables, no
 // library functions beyond sqrt), because the raster engine's blending may take different SIMD
 // paths on different processors, and the stored files must match the drawing on every machine.
+//
+// Every image is drawn twice: at its own size and at twice its size (NAME@2x.png) for screens
+// with two device pixels to a logical one. The design is laid out once, in logical pixels; a
+// canvas of scale 2 samples it at the centres of its device pixels and smooths its edges over
+// one device pixel, so the large image has twice the detail instead of doubled pixels.
 
 // ---- Where the dialog puts things, in client pixels ----------------------------------------
 
@@ -142,14 +147,23 @@ double Coverage(double distance) { return Clamp01(0.5 - distance); }
 int Channel(double value) { return std::clamp(static_cast<int>(std::lround(value)), 0, 255); }
 
 // A picture kept in premultiplied doubles, so that layers are composed without rounding in
-// between; rounded to 8 bits once, when it becomes a QImage.
+// between; rounded to 8 bits once, when it becomes a QImage. A canvas of scale N has N device
+// pixels to a logical pixel in each direction: its width and height count device pixels, while
+// shapes and shaders work in logical pixels.
 class Canvas {
  public:
-  Canvas(int width, int height)
-      : width_(width), height_(height), pixels_(static_cast<std::size_t>(width * height)) {}
+  Canvas(int width, int height, int scale = 1)
+      : width_(width),
+        height_(height),
+        scale_(scale),
+        pixels_(static_cast<std::size_t>(width * height)) {}
 
   int Width() const { return width_; }
   int Height() const { return height_; }
+  int Scale() const { return scale_; }
+
+  // The logical position of the centre of a device pixel column or row.
+  double Centre(int devicePixel) const { return (devicePixel + 0.5) / scale_; }
 
   // Lays `colour` over the pixel with the given opacity (source over).
   void Blend(int x, int y, Colour colour, double alpha) {
@@ -175,15 +189,17 @@ class Canvas {
     return {{p.r / p.a, p.g / p.a, p.b / p.a}, p.a};
   }
 
-  // Covers every pixel inside `shape` (a signed distance at the pixel centre) with what `shader`
-  // gives for that centre, the edge pixels in proportion to how much of them the shape covers.
+  // Covers every pixel inside `shape` (a signed distance in logical pixels at the pixel centre)
+  // with what `shader` gives for that centre, the edge pixels in proportion to how much of them
+  // the shape covers: the distance counts in device pixels there, so that an edge stays one
+  // device pixel soft at every scale.
   template <typename Shape, typename Shader>
   void Fill(const Shape& shape, const Shader& shader) {
     for (int y = 0; y < height_; ++y) {
       for (int x = 0; x < width_; ++x) {
-        const double cx = x + 0.5;
-        const double cy = y + 0.5;
-        const double coverage = Coverage(shape(cx, cy));
+        const double cx = Centre(x);
+        const double cy = Centre(y);
+        const double coverage = Coverage(shape(cx, cy) * scale_);
         if (coverage > 0) {
           const Ink ink = shader(cx, cy);
           Blend(x, y, ink.colour, ink.alpha * coverage);
@@ -232,6 +248,7 @@ class Canvas {
 
   int width_;
   int height_;
+  int scale_;
   std::vector<Pixel> pixels_;
 };
 
@@ -283,17 +300,20 @@ Colour BodyColour(double x, double y) {
   return Mix(base, kBodyGlow, 0.32 * glow);
 }
 
+// The bands are whole logical rows, so at scale 2 the edge and the highlight are two device
+// rows high, while the gradients are sampled at every device pixel.
 void DrawDialogBase(Canvas& canvas) {
-  for (int y = 0; y < kDialogHeight; ++y) {
-    for (int x = 0; x < kDialogWidth; ++x) {
-      const double cx = x + 0.5;
-      const double cy = y + 0.5;
+  for (int y = 0; y < canvas.Height(); ++y) {
+    const int row = y / canvas.Scale();
+    for (int x = 0; x < canvas.Width(); ++x) {
+      const double cx = canvas.Centre(x);
+      const double cy = canvas.Centre(y);
       Colour colour;
-      if (y < kTitleBandRows) {
+      if (row < kTitleBandRows) {
         colour = Gradient({{0, kTitleTop}, {kTitleBandRows, kTitleBottom}}, cy);
-      } else if (y == kTitleEdgeRow) {
+      } else if (row == kTitleEdgeRow) {
         colour = kTitleEdge;
-      } else if (y == kHighlightRow) {
+      } else if (row == kHighlightRow) {
         // Brightest in the middle, fading towards both sides.
         const double reach = SmoothStep(0, 110, cx) * SmoothStep(0, 110, kDialogWidth - cx);
         colour = Mix(BodyColour(cx, cy), kHighlight, 0.25 + 0.55 * reach);
@@ -326,24 +346,29 @@ void DrawCaptionIcon(Canvas& canvas) {
 }
 
 // A one-pixel dark outline along the window's edge, following the cut top corners, with a faint
-// light line just inside it along the title band.
+// light line just inside it along the title band. The window's shape is cut in whole logical
+// pixels at every scale (the mask is a region of logical pixels), so the outline follows those
+// logical pixels: two device pixels wide at scale 2, the same steps at the corners.
 void DrawOutline(Canvas& canvas) {
-  for (int y = 0; y < kDialogHeight; ++y) {
-    for (int x = 0; x < kDialogWidth; ++x) {
+  for (int deviceY = 0; deviceY < canvas.Height(); ++deviceY) {
+    const int y = deviceY / canvas.Scale();
+    for (int deviceX = 0; deviceX < canvas.Width(); ++deviceX) {
+      const int x = deviceX / canvas.Scale();
       if (!InsideWindow(x, y)) {
-        canvas.Set(x, y, {kOutline, 1});
+        canvas.Set(deviceX, deviceY, {kOutline, 1});
       } else if (OnOutline(x, y)) {
-        canvas.Set(x, y, {kOutline, 1});
+        canvas.Set(deviceX, deviceY, {kOutline, 1});
       } else if (y < kTitleBandRows && (OnOutline(x - 1, y) || OnOutline(x + 1, y) ||
                                         OnOutline(x, y - 1) || OnOutline(x, y + 1))) {
-        canvas.Blend(x, y, kWhite, y < 2 || (y < 4 && x > 4 && x < kDialogWidth - 5) ? 0.14 : 0.07);
+        canvas.Blend(deviceX, deviceY, kWhite,
+                     y < 2 || (y < 4 && x > 4 && x < kDialogWidth - 5) ? 0.14 : 0.07);
       }
     }
   }
 }
 
-Canvas DrawDialogCanvas() {
-  Canvas canvas(kDialogWidth, kDialogHeight);
+Canvas DrawDialogCanvas(int scale) {
+  Canvas canvas(kDialogWidth * scale, kDialogHeight * scale, scale);
   DrawDialogBase(canvas);
   DrawListShadow(canvas);
   DrawCaptionIcon(canvas);
@@ -368,8 +393,9 @@ QImage ShapeBitmap(const QImage& background) {
 // starts with a round end and a status dot, and fades out to the right until its last column is
 // the background itself, since the status text runs on past the brush.
 QImage DrawBrush(const Canvas& dialog) {
-  Canvas canvas(kBrushWidth, kBrushHeight);
-  canvas.CopyFrom(dialog, kStatusLeft, kStatusTop);
+  const int scale = dialog.Scale();
+  Canvas canvas(kBrushWidth * scale, kBrushHeight * scale, scale);
+  canvas.CopyFrom(dialog, kStatusLeft * scale, kStatusTop * scale);
   const double radius = kBrushHeight / 2.0;
   canvas.Fill(BoxShape({0, 0, kBrushWidth + radius, kBrushHeight}, radius), [](double x, double) {
     return Ink{kShadow, 0.5 * (1 - SmoothStep(100, kBrushWidth - 1, x))};
@@ -415,14 +441,14 @@ QImage DrawLogoOfSize(int size) {
   return canvas.ToImage(QImage::Format_ARGB32);
 }
 
-QImage DrawLogo() { return DrawLogoOfSize(kLogoSize); }
+QImage DrawLogo(int scale) { return DrawLogoOfSize(kLogoSize * scale); }
 
 // ---- Close button --------------------------------------------------------------------------
 
 // A light cross that turns into a red square on hover, a darker one when pressed, and fades
 // when disabled.
-QImage DrawClose() {
-  Canvas canvas(kCloseSize * kStateCount, kCloseSize);
+QImage DrawClose(int scale) {
+  Canvas canvas(kCloseSize * kStateCount * scale, kCloseSize * scale, scale);
   struct CloseLook {
     bool square;
     Colour squareColour;
@@ -460,8 +486,8 @@ QImage DrawClose() {
 // Rounded azure buttons with a dark rim and a light inner top edge. Hover lights the rim and
 // brightens the face only a little, so that the near-white caption stays readable; pressed
 // darkens the face with a shadow under the top edge; disabled turns it flat grey.
-QImage DrawButtons() {
-  Canvas canvas(kButtonWidth * kStateCount, kButtonHeight);
+QImage DrawButtons(int scale) {
+  Canvas canvas(kButtonWidth * kStateCount * scale, kButtonHeight * scale, scale);
   struct ButtonLook {
     Colour rim;
     Colour top;
@@ -515,25 +541,29 @@ Colour HeaderColour(double y) {
   return y < 1 ? Mix(base, Colour{150, 190, 222}, 0.5) : base;
 }
 
-QImage DrawHeaderBackground() {
-  Canvas canvas(kHeaderWidth, kHeaderHeight);
-  for (int y = 0; y < kHeaderHeight; ++y) {
-    for (int x = 0; x < kHeaderWidth; ++x) {
-      canvas.Set(x, y, {HeaderColour(y + 0.5), 1});
+QImage DrawHeaderBackground(int scale) {
+  Canvas canvas(kHeaderWidth * scale, kHeaderHeight * scale, scale);
+  for (int y = 0; y < canvas.Height(); ++y) {
+    for (int x = 0; x < canvas.Width(); ++x) {
+      canvas.Set(x, y, {HeaderColour(canvas.Centre(y)), 1});
     }
   }
   return canvas.ToImage(QImage::Format_RGB32);
 }
 
-// A light line between two column titles, brightest in the middle and fading into the header
-// colour it is drawn over at both ends.
-QImage DrawHeaderClip() {
-  Canvas canvas(1, kHeaderClipHeight);
-  for (int y = 0; y < kHeaderClipHeight; ++y) {
-    const double onScreen = kHeaderClipTop + y + 0.5;
+// A light line between two column titles, one logical pixel wide, brightest in the middle and
+// fading into the header colour it is drawn over at both ends.
+QImage DrawHeaderClip(int scale) {
+  Canvas canvas(scale, kHeaderClipHeight * scale, scale);
+  for (int y = 0; y < canvas.Height(); ++y) {
+    const double centre = canvas.Centre(y);
+    const double onScreen = kHeaderClipTop + centre;
     const Colour under = HeaderColour(onScreen * kHeaderShownHeight / kHeaderOnScreenHeight);
-    const double fromEnd = std::min(y + 0.5, kHeaderClipHeight - y - 0.5);
-    canvas.Set(0, y, {Mix(under, Colour{170, 204, 230}, 0.8 * SmoothStep(0, 4, fromEnd)), 1});
+    const double fromEnd = std::min(centre, kHeaderClipHeight - centre);
+    const Colour line = Mix(under, Colour{170, 204, 230}, 0.8 * SmoothStep(0, 4, fromEnd));
+    for (int x = 0; x < canvas.Width(); ++x) {
+      canvas.Set(x, y, {line, 1});
+    }
   }
   return canvas.ToImage(QImage::Format_RGB32);
 }
@@ -551,19 +581,34 @@ const QImage* FindImage(const std::vector<SkinImage>& images, const QString& fil
 
 QImage DrawAppIcon(int size) { return DrawLogoOfSize(size); }
 
+QString HighDensityName(const QString& fileName) {
+  const int dot = fileName.lastIndexOf(QLatin1Char('.'));
+  return fileName.left(dot) + QStringLiteral("@2x") + fileName.mid(dot);
+}
+
 std::vector<SkinImage> DrawSkinImages() {
-  const Canvas dialog = DrawDialogCanvas();
-  const QImage background = dialog.ToImage(QImage::Format_RGB32);
-  return {
-      {"SearchDevice_BlackGround.png", background},
-      {"SearchDevice_BlackGround.bmp", ShapeBitmap(background)},
-      {"Brush.png", DrawBrush(dialog)},
-      {"logo.png", DrawLogo()},
-      {"headerbackground.png", DrawHeaderBackground()},
-      {"headerclip.png", DrawHeaderClip()},
-      {"close.png", DrawClose()},
-      {"ButtonMax.png", DrawButtons()},
-  };
+  std::vector<SkinImage> images;
+  for (const int scale : {1, 2}) {
+    const Canvas dialog = DrawDialogCanvas(scale);
+    const QImage background = dialog.ToImage(QImage::Format_RGB32);
+    const auto add = [&images, scale](const char* fileName, QImage image) {
+      const QString name = QString::fromLatin1(fileName);
+      images.push_back({scale == 1 ? name : HighDensityName(name), std::move(image)});
+    };
+    add("SearchDevice_BlackGround.png", background);
+    // The window's shape is a region of logical pixels, which one bitmap describes at every
+    // scale; it has no large twin.
+    if (scale == 1) {
+      add("SearchDevice_BlackGround.bmp", ShapeBitmap(background));
+    }
+    add("Brush.png", DrawBrush(dialog));
+    add("logo.png", DrawLogo(scale));
+    add("headerbackground.png", DrawHeaderBackground(scale));
+    add("headerclip.png", DrawHeaderClip(scale));
+    add("close.png", DrawClose(scale));
+    add("ButtonMax.png", DrawButtons(scale));
+  }
+  return images;
 }
 
 bool SaveSkinImages(const std::vector<SkinImage>& images, const QString& folder, QString* error) {
@@ -583,23 +628,41 @@ bool SaveSkinImages(const std::vector<SkinImage>& images, const QString& folder,
   return true;
 }
 
-QImage DrawSkinPreview(const std::vector<SkinImage>& images, int scale) {
-  const QImage* background = FindImage(images, "SearchDevice_BlackGround.png");
-  const QImage* brush = FindImage(images, "Brush.png");
-  const QImage* logo = FindImage(images, "logo.png");
-  const QImage* header = FindImage(images, "headerbackground.png");
-  const QImage* clip = FindImage(images, "headerclip.png");
-  const QImage* close = FindImage(images, "close.png");
-  const QImage* buttons = FindImage(images, "ButtonMax.png");
+QImage DrawSkinPreview(const std::vector<SkinImage>& images, int scale, int ratio) {
+  if (ratio != 1 && ratio != 2) {
+    return {};
+  }
+  // At ratio 2 the mock-up is drawn from the large images, as a screen of that ratio shows them.
+  const auto find = [&images, ratio](const char* name) {
+    const QString fileName = QString::fromLatin1(name);
+    return FindImage(images, ratio == 1 ? fileName : HighDensityName(fileName));
+  };
+  const QImage* background = find("SearchDevice_BlackGround.png");
+  const QImage* brush = find("Brush.png");
+  const QImage* logo = find("logo.png");
+  const QImage* header = find("headerbackground.png");
+  const QImage* clip = find("headerclip.png");
+  const QImage* close = find("close.png");
+  const QImage* buttons = find("ButtonMax.png");
   if (!background || !brush || !logo || !header || !clip || !close || !buttons) {
     return {};
   }
 
   // The dialog on the left; on the right, every state cell over the background it sits on.
   const int panelLeft = kDialogWidth + 8;
-  QImage preview(panelLeft + 103, kDialogHeight, QImage::Format_ARGB32);
+  QImage preview(QSize(panelLeft + 103, kDialogHeight) * ratio, QImage::Format_ARGB32);
+  preview.setDevicePixelRatio(ratio);
   preview.fill(QColor(60, 60, 64));
   QPainter painter(&preview);
+  // Draws the part `source` (in pixels of the image at ratio 1) of an image into `target`.
+  const auto put = [&painter, ratio](const QRect& target, const QImage& image,
+                                     const QRect& source) {
+    painter.drawImage(target, image, QRect(source.topLeft() * ratio, source.size() * ratio));
+  };
+  const auto putWhole = [&put, ratio](int x, int y, const QImage& image) {
+    const QSize size = image.size() / ratio;
+    put(QRect(QPoint(x, y), size), image, QRect(QPoint(0, 0), size));
+  };
   const QColor captionColour(244, 245, 247);
   const auto font = [](int pixelSize) {
     QFont f("Liberation Sans");
@@ -607,10 +670,10 @@ QImage DrawSkinPreview(const std::vector<SkinImage>& images, int scale) {
     return f;
   };
 
-  painter.drawImage(0, 0, *background);
-  painter.drawImage(kLogoLeft, kLogoTop, *logo);
-  painter.drawImage(QRect(kCloseLeft, kCloseTop, kCloseSize, kCloseSize), *close,
-                    QRect(0, 0, kCloseSize, kCloseSize));
+  putWhole(0, 0, *background);
+  putWhole(kLogoLeft, kLogoTop, *logo);
+  put(QRect(kCloseLeft, kCloseTop, kCloseSize, kCloseSize), *close,
+      QRect(0, 0, kCloseSize, kCloseSize));
   painter.setPen(captionColour);
   painter.setFont(font(21));
   painter.drawText(QRect(31, 4, 270, 25), Qt::AlignLeft | Qt::AlignTop, "Tarvelo");
@@ -623,7 +686,10 @@ QImage DrawSkinPreview(const std::vector<SkinImage>& images, int scale) {
   painter.setPen(QColor(126, 157, 185));
   painter.drawRect(list.adjusted(0, 0, -1, -1));
   const QRect headerRect(kListLeft + 1, kListTop + 1, kListWidth - 2, kHeaderOnScreenHeight);
-  painter.drawImage(headerRect, *header, QRect(0, 0, kHeaderShownWidth, kHeaderShownHeight));
+  painter.save();
+  painter.setRenderHint(QPainter::SmoothPixmapTransform);
+  put(headerRect, *header, QRect(0, 0, kHeaderShownWidth, kHeaderShownHeight));
+  painter.restore();
   const int columnWidths[] = {104, 100, 100};
   const char* titles[] = {"Host Name", "IP Address", "Device Type"};
   const char* rows[][3] = {{"nas-living", "192.168.1.20", "HomeNas 2"},
@@ -631,7 +697,7 @@ QImage DrawSkinPreview(const std::vector<SkinImage>& images, int scale) {
   int columnLeft = headerRect.left();
   for (int column = 0; column < 3; ++column) {
     const int right = columnLeft + columnWidths[column];
-    painter.drawImage(right - 1, headerRect.top() + kHeaderClipTop, *clip);
+    putWhole(right - 1, headerRect.top() + kHeaderClipTop, *clip);
     painter.setPen(captionColour);
     painter.drawText(QRect(columnLeft, headerRect.top() + 3, columnWidths[column], 14),
                      Qt::AlignHCenter | Qt::AlignTop, titles[column]);
@@ -647,14 +713,14 @@ QImage DrawSkinPreview(const std::vector<SkinImage>& images, int scale) {
     columnLeft = right;
   }
 
-  painter.drawImage(kStatusLeft, kStatusTop, *brush);
+  putWhole(kStatusLeft, kStatusTop, *brush);
   painter.setPen(captionColour);
   painter.drawText(QPoint(kStatusLeft + 15, kStatusTop + 1 + painter.fontMetrics().ascent()),
                    "Searching new devices,please wait... 10s...");
 
   const auto drawButton = [&](int x, int y, int state, const QString& caption) {
-    painter.drawImage(QRect(x, y, kButtonWidth, kButtonHeight), *buttons,
-                      QRect(state * kButtonWidth, 0, kButtonWidth, kButtonHeight));
+    put(QRect(x, y, kButtonWidth, kButtonHeight), *buttons,
+        QRect(state * kButtonWidth, 0, kButtonWidth, kButtonHeight));
     const int shift = state == 2 ? 1 : 0;
     painter.setPen(captionColour);
     const int textWidth = painter.fontMetrics().horizontalAdvance(caption);
@@ -672,19 +738,19 @@ QImage DrawSkinPreview(const std::vector<SkinImage>& images, int scale) {
   const char* stateNames[] = {"Normal", "Hover", "Pressed", "Disabled"};
   for (int state = 0; state < kStateCount; ++state) {
     const int y = 6 + state * 36;
-    painter.drawImage(panelLeft, y, *background, kButtonLefts[0] - 6, kButtonTop - 6,
-                      kButtonWidth + 12, kButtonHeight + 12);
+    put(QRect(panelLeft, y, kButtonWidth + 12, kButtonHeight + 12), *background,
+        QRect(kButtonLefts[0] - 6, kButtonTop - 6, kButtonWidth + 12, kButtonHeight + 12));
     drawButton(panelLeft + 6, y + 6, state, stateNames[state]);
   }
   for (int state = 0; state < kStateCount; ++state) {
     const int x = panelLeft + state * 26;
     const int y = 6 + 4 * 36 + 4;
-    painter.drawImage(x, y, *background, kCloseLeft - 7, kCloseTop - 7, 25, 25);
-    painter.drawImage(QRect(x + 7, y + 7, kCloseSize, kCloseSize), *close,
-                      QRect(state * kCloseSize, 0, kCloseSize, kCloseSize));
+    put(QRect(x, y, 25, 25), *background, QRect(kCloseLeft - 7, kCloseTop - 7, 25, 25));
+    put(QRect(x + 7, y + 7, kCloseSize, kCloseSize), *close,
+        QRect(state * kCloseSize, 0, kCloseSize, kCloseSize));
   }
-  painter.drawImage(panelLeft, 190, *logo);
-  painter.drawImage(QRect(panelLeft + 20, 190, 32, 32), *logo);
+  putWhole(panelLeft, 190, *logo);
+  put(QRect(panelLeft + 20, 190, 32, 32), *logo, QRect(0, 0, kLogoSize, kLogoSize));
   painter.end();
 
   if (scale > 1) {

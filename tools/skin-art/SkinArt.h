@@ -16,21 +16,28 @@ struct SkinImage {
   QImage image;
 };
 
-// Draws the eight skin images in memory. Pure computation on pixels (no fonts, no platform), so
-// the result is the same on every run and needs no QGuiApplication.
+// Draws the skin images in memory: the eight files of the window, then the same images but the
+// window-shape bitmap at twice the size (HighDensityName), drawn for that size. Pure computation
+// on pixels (no fonts, no platform), so the result is the same on every run and needs no
+// QGuiApplication.
 std::vector<SkinImage> DrawSkinImages();
+
+// The name of an image's large twin: "NAME@2x.EXT" for "NAME.EXT".
+QString HighDensityName(const QString& fileName);
 
 // Writes every image into `folder` (which must exist) in the format its file name and image format
 // call for. On failure returns false and, if `error` is given, a message naming the file.
 bool SaveSkinImages(const std::vector<SkinImage>& images, const QString& folder, QString* error);
 
-// A mock-up of the whole dialog built from the images: background, logo, title, caption, a list
-// with a few rows, the status line and the buttons, and beside it every state cell of the buttons
-// and of the close button over the background they are drawn on. `scale` enlarges it with hard
-// pixel edges for close inspection. Draws text, so it needs a QGuiApplication.
 // The application icon: the logo's design on a square of `size` pixels, with transparency.
 QImage DrawAppIcon(int size);
 
-QImage DrawSkinPreview(const std::vector<SkinImage>& images, int scale = 1);
+// A mock-up of the whole dialog built from the images: background, logo, title, caption, a list
+// with a few rows, the status line and the buttons, and beside it every state cell of the buttons
+// and of the close button over the background they are drawn on. At `ratio` 2 it is drawn from
+// the large images onto twice as many pixels, as a screen of that device pixel ratio shows the
+// window. `scale` enlarges it with hard pixel edges for close inspection. Draws text, so it needs
+// a QGuiApplication. Null for a ratio other than 1 and 2 or when an image is missing.
+QImage DrawSkinPreview(const std::vector<SkinImage>& images, int scale = 1, int ratio = 1);
 
 }  // namespace skinart

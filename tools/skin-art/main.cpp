@@ -11,11 +11,15 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: tarvelo-skin-art [--preview FILE [--scale N]] [--icon FILE] [OUTPUT_FOLDER]\n"
-    "  OUTPUT_FOLDER   write the eight skin images there (normally res/skin)\n"
+    "usage: tarvelo-skin-art [--preview FILE [--scale N] [--ratio R]] [--icon FILE] "
+    "[OUTPUT_FOLDER]\n"
+    "  OUTPUT_FOLDER   write the skin images there (normally res/skin): the eight images of\n"
+    "                  the window and their twins of twice the size, NAME@2x.png\n"
     "  --preview FILE  write a PNG mock-up of the dialog and of every button state\n"
     "  --icon FILE     write the 128 x 128 application icon (res/icons/tarvelo.png)\n"
-    "  --scale N       enlarge the mock-up N times with hard pixel edges\n";
+    "  --scale N       enlarge the mock-up N times with hard pixel edges\n"
+    "  --ratio R       draw the mock-up for device pixel ratio R (1 or 2) from the images\n"
+    "                  of that ratio\n";
 
 int UsageFailure(const QString& message) {
   std::fprintf(stderr, "tarvelo-skin-art: %s\n%s", qPrintable(message), kUsage);
@@ -39,6 +43,7 @@ int main(int argc, char** argv) {
   QString previewFile;
   QString iconFile;
   int scale = 1;
+  int ratio = 1;
   const QStringList arguments = application.arguments().mid(1);
   for (int i = 0; i < arguments.size(); ++i) {
     const QString& argument = arguments[i];
@@ -46,7 +51,8 @@ int main(int argc, char** argv) {
       std::fputs(kUsage, stdout);
       return 0;
     }
-    if (argument == "--preview" || argument == "--scale" || argument == "--icon") {
+    if (argument == "--preview" || argument == "--scale" || argument == "--icon" ||
+        argument == "--ratio") {
       if (i + 1 >= arguments.size()) {
         return UsageFailure(argument + " needs a value");
       }
@@ -60,6 +66,13 @@ int main(int argc, char** argv) {
         continue;
       }
       bool ok = false;
+      if (argument == "--ratio") {
+        ratio = value.toInt(&ok);
+        if (!ok || (ratio != 1 && ratio != 2)) {
+          return UsageFailure("--ratio takes 1 or 2");
+        }
+        continue;
+      }
       scale = value.toInt(&ok);
       if (!ok || scale < 1 || scale > 16) {
         return UsageFailure("--scale takes a whole number from 1 to 16");
@@ -88,7 +101,8 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
-  if (!previewFile.isEmpty() && !skinart::DrawSkinPreview(images, scale).save(previewFile, "png")) {
+  if (!previewFile.isEmpty() &&
+      !skinart::DrawSkinPreview(images, scale, ratio).save(previewFile, "png")) {
     std::fprintf(stderr, "tarvelo-skin-art: cannot write %s\n", qPrintable(previewFile));
     return 1;
   }
