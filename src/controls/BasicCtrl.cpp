@@ -1,8 +1,10 @@
 #include "controls/BasicCtrl.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
+#include <QFontInfo>
 #include <QFontMetrics>
 #include <QMouseEvent>
 #include <QTextOption>
@@ -92,13 +94,15 @@ void DrawStateCell(const CBasicPropertyFrame& record, QPainter& painter, int cel
   record.DrawBGImage(painter, QRect(QPoint(record.imageX, record.imageY), source.size()), source);
 }
 
-int CaptionTop(int top, int height, const QFontMetrics& metrics) {
+int CaptionTop(int top, int height, const QFont& font) {
+  const QFontMetrics metrics(font);
   const int line = metrics.ascent() + metrics.descent();
-  if (top + line <= height) {
-    return top;
+  // Integer division truncates toward zero: of an odd number of spare or missing pixels, the odd
+  // one goes below the line.
+  const int slotted = top + (QFontInfo(font).pixelSize() - line) / 2;
+  if (line <= height) {
+    return std::clamp(slotted, 0, height - line);
   }
-  // Integer division truncates toward zero: a line one pixel taller than the control loses that
-  // pixel of leading at the bottom.
   return (height - line) / 2;
 }
 
@@ -107,8 +111,8 @@ void DrawWrappedText(const CBasicPropertyFrame& record, QPainter& painter, const
     return;
   }
   const int x = record.textOffsetX == -1 ? 1 : record.textOffsetX;
-  const int y = CaptionTop(record.textOffsetY == -1 ? 1 : record.textOffsetY, client.height(),
-                           QFontMetrics(record.textFont));
+  const int y =
+      CaptionTop(record.textOffsetY == -1 ? 1 : record.textOffsetY, client.height(), record.textFont);
   const int width = client.width() - 2 * x;
   painter.save();
   painter.setFont(record.textFont);

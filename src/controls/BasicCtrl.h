@@ -8,7 +8,7 @@
 
 #include "layout/BasicPropertyFrame.h"
 
-class QFontMetrics;
+class QFont;
 class QImage;
 class QMouseEvent;
 
@@ -71,13 +71,14 @@ bool DragParentFromBand(QWidget* control, QPointF position, QPoint globalPositio
 // (from the strip's twin of twice the size on a device with more device pixels).
 void DrawStateCell(const CBasicPropertyFrame& record, QPainter& painter, int cell);
 
-// Where a caption's line goes in a control `height` pixels high when the layout puts its top at
-// `top`: there when the line (the font's real ascent and descent) fits below it; otherwise centred
-// on the control, where the glyphs fit best (a line taller than the control loses the font's own
-// leading evenly above and below, never the glyphs). The layouts place their
-// captions for the fonts they name, and the family that serves here may have another ascent and
-// descent: CJK families in particular reserve more room above and below their glyphs.
-int CaptionTop(int top, int height, const QFontMetrics& metrics);
+// Where the top of a caption's line goes in a control `height` pixels high when the layout puts
+// the caption at `top`. A layout places a caption as one em of its font high, sized for the family
+// it names; the family that serves here has its own ascent and descent (CJK families reserve much
+// more room above and below their glyphs than the families the layouts were written for), so its
+// real line is centred on that em-high slot, then moved just as far as it must to lie inside the
+// control. A line taller than the control is centred on it: it loses the font's own leading
+// evenly above and below, never the glyphs.
+int CaptionTop(int top, int height, const QFont& font);
 
 // Draws the record's text as the text controls do: from the text offset (−1 means 1), left-aligned,
 // wrapped at word boundaries at the client width less twice the offset, cut by the control's edge.

@@ -126,7 +126,7 @@ void CBasicButton::DrawCaption(QPainter& painter, bool followPress) {
   const QRect bounds = painter.boundingRect(QRect(0, 0, 0, 0), kCaptionFlags, drawnText);
   // Integer division truncates toward zero, also for a caption wider than the button.
   int x = textOffsetX != 0 ? textOffsetX : (width() - bounds.width()) / 2;
-  int y = textOffsetY != 0 ? CaptionTop(textOffsetY, height(), painter.fontMetrics())
+  int y = textOffsetY != 0 ? CaptionTop(textOffsetY, height(), textFont)
                           : (height() - bounds.height()) / 2;
   if (followPress && isDown()) {
     ++x;

@@ -24,11 +24,14 @@
 #include "LabNetwork.h"
 #include "ScopedEnvironment.h"
 #include "TemporaryDirectory.h"
+#include "TestImages.h"
 #include "app/SkinDeployment.h"
 #include "platform/WorkingFolder.h"
 
 namespace {
 
+using testsupport::ChannelDistance;
+using testsupport::Over;
 using testsupport::ScopedEnvironment;
 using testsupport::TemporaryDirectory;
 
@@ -72,16 +75,6 @@ int RenderWithBuiltProgram(const std::string& layout, const std::string& out,
   return ::waitpid(pid, &status, 0) == pid ? testsupport::DecodeExitStatus(status) : -1;
 }
 
-// `under` with `over` laid on it (source over), both straight ARGB, the result opaque.
-QRgb Over(QRgb over, QRgb under) {
-  const int alpha = qAlpha(over);
-  const auto channel = [alpha](int top, int bottom) {
-    return (top * alpha + bottom * (255 - alpha) + 127) / 255;
-  };
-  return qRgb(channel(qRed(over), qRed(under)), channel(qGreen(over), qGreen(under)),
-              channel(qBlue(over), qBlue(under)));
-}
-
 // The largest difference of one colour channel between the rendered pixels of `area` (device
 // pixels) and `expected` for each of them.
 template <typename Expected>
@@ -89,10 +82,8 @@ int LargestDifference(const QImage& image, const QRect& area, Expected&& expecte
   int largest = 0;
   for (int y = area.top(); y <= area.bottom(); ++y) {
     for (int x = area.left(); x <= area.right(); ++x) {
-      const QRgb a = image.pixel(x, y);
-      const QRgb b = expected(x - area.left(), y - area.top());
-      largest = std::max({largest, std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
-                          std::abs(qBlue(a) - qBlue(b))});
+      largest = std::max(
+          largest, ChannelDistance(image.pixel(x, y), expected(x - area.left(), y - area.top())));
     }
   }
   return largest;

@@ -3,16 +3,12 @@
 
 #include "app/StorageAccess.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -23,10 +19,12 @@
 
 #include <gtest/gtest.h>
 
+#include "PrivateXServer.h"
 #include "ScopedEnvironment.h"
 #include "TemporaryDirectory.h"
 
 using namespace std::chrono_literals;
+using testsupport::PrivateXServer;
 using testsupport::ReadFile;
 using testsupport::ScopedEnvironment;
 using testsupport::TemporaryDirectory;
@@ -364,56 +362,8 @@ TEST(OpenServerInExplorerTest, TheFileManagerIsAskedForTheServerLocation) {
 
 namespace {
 
-// A private Xvfb on a display number of its own choosing, stopped with the object.
-class PrivateXServer {
- public:
-  PrivateXServer() {
-    int ready[2];
-    if (::pipe(ready) != 0) {
-      return;
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addclose(&actions, ready[0]);
-    const std::string fd = std::to_string(ready[1]);
-    const char* argv[] = {"Xvfb",    "-displayfd", fd.c_str(),   "-nolisten", "tcp",
-                          "-screen", "0",          "320x240x24", nullptr};
-    if (posix_spawnp(&pid_, "Xvfb", &actions, nullptr, const_cast<char* const*>(argv), environ) !=
-        0) {
-      pid_ = -1;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(ready[1]);
-    // Xvfb writes the display number once it accepts clients.
-    std::string number;
-    pollfd waiting{ready[0], POLLIN, 0};
-    char c = 0;
-    while (pid_ > 0 && ::poll(&waiting, 1, 10000) > 0 && ::read(ready[0], &c, 1) == 1 &&
-           c != '\n') {
-      number += c;
-    }
-    ::close(ready[0]);
-    if (!number.empty()) {
-      display_ = ":" + number;
-    }
-  }
-  ~PrivateXServer() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGTERM);
-      ::waitpid(pid_, nullptr, 0);
-    }
-  }
-  const std::string& Display() const { return display_; }
-
- private:
-  pid_t pid_ = -1;
-  std::string display_;
-};
-
 TEST(CloseExplorerWindowsTest, WindowManagerIsAskedToCloseTheDevicesFileManagerWindows) {
-  PrivateXServer server;
+  const PrivateXServer server("320x240x24");
   if (server.Display().empty()) {
     GTEST_SKIP() << "Xvfb is not available";
   }

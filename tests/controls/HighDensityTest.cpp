@@ -2,9 +2,7 @@
 // same logical rectangles as at ratio 1, filled from the images' twins of twice the size where
 // there is one that fits, and from the original images otherwise.
 
-#include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -15,6 +13,7 @@
 #include <QTest>
 
 #include "TemporaryDirectory.h"
+#include "TestImages.h"
 #include "controls/BasicCtrl.h"
 #include "controls/Buttons.h"
 #include "controls/ShowCtrls.h"
@@ -23,6 +22,9 @@
 
 namespace {
 
+using testsupport::ChannelDistance;
+using testsupport::Over;
+using testsupport::PositionImage;
 using testsupport::TemporaryDirectory;
 
 // The controls' fill colour, and the same colour as the layout gives it (0x00BBGGRR).
@@ -31,43 +33,14 @@ constexpr std::uint32_t kFillColorRef = 0x00351F0A;
 constexpr int kOriginalTag = 0;
 constexpr int kTwinTag = 255;
 
-// An opaque image whose pixels say where they lie: red is the column, green the row, blue the
-// tag, so that an image and its twin never share a pixel and a misplaced pixel shows.
-QImage PositionImage(QSize size, int tag) {
-  QImage image(size, QImage::Format_RGB32);
-  for (int y = 0; y < size.height(); ++y) {
-    for (int x = 0; x < size.width(); ++x) {
-      image.setPixel(x, y, qRgb(x, y, tag));
-    }
-  }
-  return image;
-}
-
 QString SkinPicture(const char* name) {
   return QStringLiteral(TARVELO_SOURCE_DIR "/res/skin/") + QLatin1String(name);
-}
-
-// `under` with `over` laid on it (source over), both straight ARGB, the result opaque.
-QRgb Over(QRgb over, QRgb under) {
-  const int alpha = qAlpha(over);
-  const auto channel = [alpha](int top, int bottom) {
-    return (top * alpha + bottom * (255 - alpha) + 127) / 255;
-  };
-  return qRgb(channel(qRed(over), qRed(under)), channel(qGreen(over), qGreen(under)),
-              channel(qBlue(over), qBlue(under)));
-}
-
-int ChannelDistance(QRgb a, QRgb b) {
-  return std::max({std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
-                   std::abs(qBlue(a) - qBlue(b))});
 }
 
 class HighDensityTest : public ::testing::Test {
  protected:
   QString Save(const QImage& image, const std::string& name) {
-    const QString path = QString::fromStdString(folder_.File(name));
-    EXPECT_TRUE(image.save(path));
-    return path;
+    return testsupport::SaveImage(folder_, image, name);
   }
 
   // Saves `twin` as the twin of the image at `path`.

@@ -4,12 +4,8 @@
 // tests its band in logical pixels; these tests read the shape that reaches the X server and
 // press the mouse at device pixels, to show that Qt scales both.
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cmath>
@@ -24,6 +20,7 @@
 #include <QTest>
 
 #include "LabNetwork.h"
+#include "PrivateXServer.h"
 #include "ScopedEnvironment.h"
 #include "controls/BasicDialog.h"
 #include "controls/CtrlNotify.h"
@@ -39,62 +36,12 @@ extern char** environ;
 
 namespace {
 
+using testsupport::PrivateXServer;
 using testsupport::ScopedEnvironment;
 
 // Cut from the top rows of the shipped window-shape bitmap, in logical pixels.
 constexpr int kCornerCut[] = {5, 3, 2, 1};
 constexpr QSize kDialogSize(328, 245);
-
-// A private Xvfb on a display number of its own choosing, stopped with the object.
-class PrivateXServer {
- public:
-  PrivateXServer() {
-    int ready[2];
-    if (::pipe(ready) != 0) {
-      return;
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addclose(&actions, ready[0]);
-    const std::string fd = std::to_string(ready[1]);
-    const char* argv[] = {"Xvfb",    "-displayfd", fd.c_str(),     "-nolisten", "tcp",
-                          "-screen", "0",          "1280x1024x24", nullptr};
-    if (posix_spawnp(&pid_, "Xvfb", &actions, nullptr, const_cast<char* const*>(argv), environ) !=
-        0) {
-      pid_ = -1;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(ready[1]);
-    // Xvfb writes the display number once it accepts clients.
-    std::string number;
-    pollfd waiting{ready[0], POLLIN, 0};
-    char c = 0;
-    while (pid_ > 0 && ::poll(&waiting, 1, 10000) > 0 && ::read(ready[0], &c, 1) == 1 &&
-           c != '\n') {
-      number += c;
-    }
-    ::close(ready[0]);
-    if (!number.empty()) {
-      display_ = ":" + number;
-    }
-  }
-  ~PrivateXServer() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGTERM);
-      ::waitpid(pid_, nullptr, 0);
-    }
-  }
-  PrivateXServer(const PrivateXServer&) = delete;
-  PrivateXServer& operator=(const PrivateXServer&) = delete;
-
-  const std::string& Display() const { return display_; }
-
- private:
-  pid_t pid_ = -1;
-  std::string display_;
-};
 
 // Runs a program found on PATH with the test's environment; its exit status, -1 if it did not run.
 int RunProgram(const std::vector<std::string>& arguments) {
@@ -207,7 +154,7 @@ TEST(WindowScaleTest, TheShapeAndTheDragBandStayInLogicalPixels) {
   if (ratio <= 1) {
     GTEST_SKIP() << "run with QT_SCALE_FACTOR or TARVELO_TEST_XFT_DPI for a scale above 1";
   }
-  PrivateXServer server;
+  const PrivateXServer server("1280x1024x24");
   if (server.Display().empty()) {
     GTEST_SKIP() << "Xvfb is not available";
   }

@@ -680,6 +680,24 @@ bool Running(pid_t pid) {
 
 // ---------------------------------------------------------------------------------------------
 
+// One reading of the window's state from the screen.
+struct Frame {
+  Clock::time_point at;
+  QImage window;
+  QImage waitText;
+  int rows = 0;
+  ButtonLook logIn = ButtonLook::kUnknown;
+  ButtonLook refresh = ButtonLook::kUnknown;
+  ButtonLook storage = ButtonLook::kUnknown;
+};
+
+std::string Describe(const Frame& frame) {
+  std::ostringstream text;
+  text << "rows " << frame.rows << ", Log In " << LookName(frame.logIn) << ", Refresh "
+       << LookName(frame.refresh) << ", My Storage " << LookName(frame.storage);
+  return text.str();
+}
+
 class WindowE2E : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -761,6 +779,41 @@ class WindowE2E : public ::testing::Test {
     return found;
   }
 
+  // The main window has the skin's size; a message box has another.
+  static bool IsMainWindow(const QRect& geometry) {
+    return geometry.width() == kWindowWidth && geometry.height() == kWindowHeight;
+  }
+
+  std::optional<std::pair<std::string, QRect>> WaitForMainWindow(pid_t pid) {
+    return WaitForWindow(IsMainWindow, pid);
+  }
+
+  // Reads the state of the window that lies at `place` on the screen.
+  Frame Read(const QRect& place) const {
+    Frame frame;
+    frame.at = Clock::now();
+    frame.window = screen_->Grab().copy(place);
+    frame.waitText = frame.window.copy(kWaitTextArea);
+    frame.rows = CountRows(frame.window.copy(kRowsArea));
+    frame.logIn = cells_->Classify(frame.window.copy(kLogInButton));
+    frame.refresh = cells_->Classify(frame.window.copy(kRefreshButton));
+    frame.storage = cells_->Classify(frame.window.copy(kStorageButton));
+    return frame;
+  }
+
+  // Reads the window at `place` into `frame` until `accept` takes a reading or `timeout` passes;
+  // `frame` keeps the last reading either way, for the failure message.
+  bool WaitForFrame(const QRect& place, Frame& frame,
+                    const std::function<bool(const Frame&)>& accept,
+                    std::chrono::milliseconds timeout) const {
+    return testsupport::WaitUntil(
+        [&] {
+          frame = Read(place);
+          return accept(frame);
+        },
+        timeout);
+  }
+
   std::vector<std::string> Calls() const {
     return testsupport::SplitLines(testsupport::ReadFile(calls_));
   }
@@ -779,61 +832,26 @@ class WindowE2E : public ::testing::Test {
   std::unique_ptr<ButtonCells> cells_;
 };
 
-// One reading of the window's state from the screen.
-struct Frame {
-  Clock::time_point at;
-  QImage window;
-  QImage waitText;
-  int rows = 0;
-  ButtonLook logIn = ButtonLook::kUnknown;
-  ButtonLook refresh = ButtonLook::kUnknown;
-  ButtonLook storage = ButtonLook::kUnknown;
-};
-
-std::string Describe(const Frame& frame) {
-  std::ostringstream text;
-  text << "rows " << frame.rows << ", Log In " << LookName(frame.logIn) << ", Refresh "
-       << LookName(frame.refresh) << ", My Storage " << LookName(frame.storage);
-  return text.str();
-}
-
 TEST_F(WindowE2E, SearchCycleSelectionCommandsSecondStartAndClose) {
   StartDevices();
   const std::string dataHome = folder_->File("data");
   const pid_t program = StartProgram(dataHome);
 
-  const auto main = WaitForWindow(
-      [](const QRect& geometry) {
-        return geometry.width() == kWindowWidth && geometry.height() == kWindowHeight;
-      },
-      program);
+  const auto main = WaitForMainWindow(program);
   ASSERT_TRUE(main) << "no 328x245 window titled Tarvelo appeared";
   const std::string window = main->first;
   const QRect place = main->second;
   ASSERT_TRUE(QRect(0, 0, kScreenWidth, kScreenHeight).contains(place)) << "off screen";
   screen_->ParkPointer();
 
-  auto read = [&] {
-    Frame frame;
-    frame.at = Clock::now();
-    frame.window = screen_->Grab().copy(place);
-    frame.waitText = frame.window.copy(kWaitTextArea);
-    frame.rows = CountRows(frame.window.copy(kRowsArea));
-    frame.logIn = cells_->Classify(frame.window.copy(kLogInButton));
-    frame.refresh = cells_->Classify(frame.window.copy(kRefreshButton));
-    frame.storage = cells_->Classify(frame.window.copy(kStorageButton));
-    return frame;
-  };
+  auto read = [&] { return Read(place); };
   auto at = [&](QPoint point) { return place.topLeft() + point; };
 
   // The search cycle, watched frame by frame until Refresh is enabled again. It starts once the
   // window has painted itself (a freshly mapped window may still be black).
   Frame first;
-  ASSERT_TRUE(testsupport::WaitUntil(
-      [&] {
-        first = read();
-        return first.refresh != ButtonLook::kUnknown;
-      },
+  ASSERT_TRUE(WaitForFrame(
+      place, first, [&](const Frame& now) { return now.refresh != ButtonLook::kUnknown; },
       kWindowTimeout))
       << "the window did not paint its buttons";
   SaveArtefact(first.window, "01-searching.png");
@@ -947,10 +965,10 @@ TEST_F(WindowE2E, SearchCycleSelectionCommandsSecondStartAndClose) {
     screen_->Click(at(step.point));
     screen_->ParkPointer();
     Frame frame;
-    const bool reached = testsupport::WaitUntil(
-        [&] {
-          frame = read();
-          return frame.logIn == step.expected && frame.storage == step.expected;
+    const bool reached = WaitForFrame(
+        place, frame,
+        [&](const Frame& now) {
+          return now.logIn == step.expected && now.storage == step.expected;
         },
         kStateTimeout);
     EXPECT_TRUE(reached) << Describe(frame);
@@ -1037,11 +1055,8 @@ TEST_F(WindowE2E, SearchCycleSelectionCommandsSecondStartAndClose) {
   screen_->Click(at(kRefreshButton.center()));
   screen_->ParkPointer();
   Frame restarted;
-  EXPECT_TRUE(testsupport::WaitUntil(
-      [&] {
-        restarted = read();
-        return restarted.refresh == ButtonLook::kDisabled;
-      },
+  EXPECT_TRUE(WaitForFrame(
+      place, restarted, [&](const Frame& now) { return now.refresh == ButtonLook::kDisabled; },
       kStateTimeout))
       << Describe(restarted);
   EXPECT_LT(restarted.rows, kDevices) << "the list was not emptied";
@@ -1068,34 +1083,19 @@ TEST_F(WindowE2E, WithoutAMouseSpaceDownReturnF5AndEscape) {
   // The pointer waits off the window from before the window exists: it never touches it.
   screen_->ParkPointer();
   const pid_t program = StartProgram(folder_->File("data"));
-  const auto main = WaitForWindow(
-      [](const QRect& geometry) {
-        return geometry.width() == kWindowWidth && geometry.height() == kWindowHeight;
-      },
-      program);
+  const auto main = WaitForMainWindow(program);
   ASSERT_TRUE(main) << "no 328x245 window titled Tarvelo appeared";
   const std::string window = main->first;
   const QRect place = main->second;
-  auto read = [&] {
-    Frame frame;
-    frame.at = Clock::now();
-    frame.window = screen_->Grab().copy(place);
-    frame.waitText = frame.window.copy(kWaitTextArea);
-    frame.rows = CountRows(frame.window.copy(kRowsArea));
-    frame.logIn = cells_->Classify(frame.window.copy(kLogInButton));
-    frame.refresh = cells_->Classify(frame.window.copy(kRefreshButton));
-    frame.storage = cells_->Classify(frame.window.copy(kStorageButton));
-    return frame;
-  };
   auto key = [&](const char* name) { ASSERT_EQ(screen_->XDoTool({"key", name}).status, 0); };
   Frame frame;
 
   // The window takes the keyboard as it opens (no window manager here gives it), and has painted
   // itself: from then on a key reaches it.
-  ASSERT_TRUE(testsupport::WaitUntil(
-      [&] {
-        frame = read();
-        return frame.refresh != ButtonLook::kUnknown &&
+  ASSERT_TRUE(WaitForFrame(
+      place, frame,
+      [&](const Frame& now) {
+        return now.refresh != ButtonLook::kUnknown &&
                testsupport::SplitLines(screen_->XDoTool({"getwindowfocus"}).text) ==
                    std::vector<std::string>{window};
       },
@@ -1110,18 +1110,14 @@ TEST_F(WindowE2E, WithoutAMouseSpaceDownReturnF5AndEscape) {
 
   // Down selects the top row once the devices are listed, as a click does: Log In and My Storage
   // come on. Return opens the top row's device, the one heard last.
-  ASSERT_TRUE(testsupport::WaitUntil(
-      [&] {
-        frame = read();
-        return frame.rows == kDevices;
-      },
-      kCycleTimeout))
+  ASSERT_TRUE(WaitForFrame(
+      place, frame, [&](const Frame& now) { return now.rows == kDevices; }, kCycleTimeout))
       << Describe(frame);
   key("Down");
-  EXPECT_TRUE(testsupport::WaitUntil(
-      [&] {
-        frame = read();
-        return frame.logIn == ButtonLook::kNormal && frame.storage == ButtonLook::kNormal;
+  EXPECT_TRUE(WaitForFrame(
+      place, frame,
+      [&](const Frame& now) {
+        return now.logIn == ButtonLook::kNormal && now.storage == ButtonLook::kNormal;
       },
       kStateTimeout))
       << Describe(frame);
@@ -1132,20 +1128,14 @@ TEST_F(WindowE2E, WithoutAMouseSpaceDownReturnF5AndEscape) {
             std::vector<std::string>{"xdg-open http://" + std::string(kNewestDeviceAddress)});
 
   // F5 once the cycle has ended starts a new one: the list empties, the commands go off.
-  ASSERT_TRUE(testsupport::WaitUntil(
-      [&] {
-        frame = read();
-        return frame.refresh == ButtonLook::kNormal;
-      },
+  ASSERT_TRUE(WaitForFrame(
+      place, frame, [&](const Frame& now) { return now.refresh == ButtonLook::kNormal; },
       kCycleTimeout))
       << "the cycle did not end: " << Describe(frame);
   const QImage ended = frame.waitText;
   key("F5");
-  EXPECT_TRUE(testsupport::WaitUntil(
-      [&] {
-        frame = read();
-        return frame.refresh == ButtonLook::kDisabled;
-      },
+  EXPECT_TRUE(WaitForFrame(
+      place, frame, [&](const Frame& now) { return now.refresh == ButtonLook::kDisabled; },
       kStateTimeout))
       << Describe(frame);
   EXPECT_LT(frame.rows, kDevices) << "the list was not emptied";
@@ -1199,8 +1189,7 @@ TEST_F(WindowE2E, SkinThatCannotBeWrittenShowsTheMessageAndNoWindow) {
     bool mainWindowSeen = false;
     const auto box = WaitForWindow(
         [&](const QRect& geometry) {
-          const bool isMain =
-              geometry.width() == kWindowWidth && geometry.height() == kWindowHeight;
+          const bool isMain = IsMainWindow(geometry);
           mainWindowSeen = mainWindowSeen || isMain;
           return !isMain && geometry.width() > 1 && geometry.height() > 1;
         },

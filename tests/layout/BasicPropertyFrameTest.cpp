@@ -12,9 +12,12 @@
 #include <gtest/gtest.h>
 
 #include "TemporaryDirectory.h"
+#include "TestImages.h"
 
 namespace {
 
+using testsupport::PositionImage;
+using testsupport::SaveImage;
 using testsupport::TemporaryDirectory;
 
 constexpr QRgb kParentColor = 0xFF102030;
@@ -48,12 +51,6 @@ QImage Paint(CBasicPropertyFrame& frame, QWidget* parent, QWidget* self, QSize s
   return buffer;
 }
 
-QString SaveImage(const TemporaryDirectory& folder, const QImage& image, const char* name) {
-  const QString path = QString::fromStdString(folder.File(name));
-  EXPECT_TRUE(image.save(path));
-  return path;
-}
-
 // Paints the background steps of `frame` (without a window) into a buffer of `size` logical
 // pixels at device pixel ratio `ratio`, filled with `start` before.
 QImage PaintAtRatio(const CBasicPropertyFrame& frame, QSize size, qreal ratio, QRgb start) {
@@ -64,18 +61,6 @@ QImage PaintAtRatio(const CBasicPropertyFrame& frame, QSize size, qreal ratio, Q
   const_cast<CBasicPropertyFrame&>(frame).PaintBackground(nullptr, nullptr, painter);
   painter.end();
   return buffer.convertToFormat(QImage::Format_ARGB32);
-}
-
-// An opaque image whose pixels say where they lie: red is the column, green the row, blue the
-// tag, so that an image and its twin never share a pixel and a misplaced pixel shows.
-QImage PositionImage(QSize size, int tag) {
-  QImage image(size, QImage::Format_RGB32);
-  for (int y = 0; y < size.height(); ++y) {
-    for (int x = 0; x < size.width(); ++x) {
-      image.setPixel(x, y, qRgb(x, y, tag));
-    }
-  }
-  return image;
 }
 
 TEST(BasicPropertyFrameTest, DefaultsOfAFreshRecord) {
