@@ -716,7 +716,7 @@ QImage DrawSkinPreview(const std::vector<SkinImage>& images, int scale, int rati
   putWhole(kStatusLeft, kStatusTop, *brush);
   painter.setPen(captionColour);
   painter.drawText(QPoint(kStatusLeft + 15, kStatusTop + 1 + painter.fontMetrics().ascent()),
-                   "Searching new devices,please wait... 10s...");
+                   "Searching for new devices, please wait 10s...");
 
   const auto drawButton = [&](int x, int y, int state, const QString& caption) {
     put(QRect(x, y, kButtonWidth, kButtonHeight), *buttons,
