@@ -41,6 +41,7 @@ run_tree build-tsan "unit|lab" -DCMAKE_CXX_COMPILER=clang++ -DTARVELO_TSAN=ON \
 unset TSAN_OPTIONS
 
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
+export LSAN_OPTIONS="suppressions=$root/tests/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 run_tree build-asan "unit|gui|lab|fuzz" -DCMAKE_CXX_COMPILER=clang++ -DTARVELO_ASAN=ON -DTARVELO_FUZZ=ON \
   -DTARVELO_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo || failed+=(build-asan)
