@@ -16,6 +16,7 @@
 
 #include "ScopedEnvironment.h"
 #include "TemporaryDirectory.h"
+#include "TestImages.h"
 #include "app/DeviceTable.h"
 #include "app/SkinDeployment.h"
 #include "app/VexiloDlg.h"
@@ -28,6 +29,7 @@
 namespace {
 
 using testsupport::ScopedEnvironment;
+using testsupport::ChannelDistance;
 using testsupport::TemporaryDirectory;
 
 class QuietDlg : public CVexiloDlg {
@@ -60,11 +62,7 @@ Ink Difference(const QImage& with, const QImage& without) {
   const QImage b = without.convertToFormat(QImage::Format_ARGB32);
   for (int y = 0; y < std::min(a.height(), b.height()); ++y) {
     for (int x = 0; x < std::min(a.width(), b.width()); ++x) {
-      const QRgb p = a.pixel(x, y);
-      const QRgb q = b.pixel(x, y);
-      const int distance = std::max({std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
-                                     std::abs(qBlue(p) - qBlue(q))});
-      if (distance < 48) {
+      if (ChannelDistance(a.pixel(x, y), b.pixel(x, y)) < 48) {
         continue;
       }
       ++ink.pixels;
