@@ -1,17 +1,21 @@
 #pragma once
 
-// "My Storage": opens a device's shares in the file manager as a fresh view. Before the new
-// window opens, every file-manager window that already shows the device is closed, every GVFS
-// mount of the device is unmounted and every kernel CIFS/SMB3 mount of it is unmounted, so that
-// the user sees the shares as the device offers them now.
+// "My Storage": opens a device's shares in the file manager as a fresh view. Before the new view
+// opens, every file-manager window that shows the device is closed, every GVFS mount of the device
+// (the hidden server connection included) is unmounted and every kernel CIFS/SMB3 mount of it is
+// unmounted, so that the user sees the shares as the device offers them now.
 //
-// Matching is a plain, case-sensitive substring test, as a user would read the address: a window
-// title, GVFS location or mount source matches when it contains the address anywhere, so
-// 192.168.1.2 also matches 192.168.1.20 to 192.168.1.29. An empty address matches nothing.
+// Matching is exact: a window, mount or mount source belongs to the device only when the host it
+// names is the device's address, or, in a window title, when the address stands there as a whole
+// token. Another device whose address merely contains this one (192.168.1.20 for 192.168.1.2) is
+// never touched. An empty address matches nothing.
+//
+// The whole sequence runs off the window's thread, one click at a time.
 
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -21,33 +25,42 @@
 #include <QString>
 #include <QStringList>
 
-// Everything the storage operations ask of the operating system. The default implementation
-// does the real thing; tests derive from it, override what they need and install the result with
-// SetStorageSystem, so that they can check the exact argument vectors without running anything.
+#include "platform/DetachedProcess.h"
+#include "platform/GvfsMounts.h"
+
+// Everything the storage operations ask of the desktop and the operating system. The default
+// implementation does the real thing; tests derive from it, override what they need and install
+// the result with SetStorageSystem.
 class StorageSystem {
  public:
   virtual ~StorageSystem() = default;
 
-  // The kernel's mount table of this process.
-  virtual QString MountInfoPath();
-  // The output of `gio mount -l`, or nothing when gio cannot be run or does not succeed.
-  virtual std::optional<QByteArray> ListGvfsMounts();
-  // Starts argv[0] (looked up on PATH) with the remaining elements as its arguments, never
-  // through a shell, with its standard streams on /dev/null. Does not wait for it; the child is
-  // reaped without the caller's help. False when it could not be started.
-  virtual bool StartDetached(const QStringList& argv);
-  // Blocks the calling thread.
-  virtual void Pause(std::chrono::milliseconds duration);
-  // Asks the window manager to close every file-manager window that shows the device; returns
-  // how many were asked. Without an X display, nothing happens.
-  virtual int CloseFileManagerWindows(const QString& address);
-  // Opens a location in the user's file manager. Called on a short-lived worker thread.
-  virtual void OpenLocation(const QString& location);
+  // Asks the window manager to close the device's file-manager windows; how many were asked, or
+  // nothing without an X display.
+  virtual std::optional<int> CloseFileManagerWindows(const QString& address);
+  // Whether a session bus is there to reach GVFS and the file manager through.
+  virtual bool HasSessionBus();
+  // Every GVFS mount, hidden ones included; nothing (ERROR set) when GVFS cannot be reached.
+  virtual std::optional<std::vector<GvfsMount>> ListGvfsMounts(QString* error);
+  // Empty on success, else the reason.
+  virtual QString UnmountGvfs(const GvfsMount& mount);
+  virtual QString MountGvfs(const GvfsMountSpec& spec);
+  // The kernel's mount table of this process; nothing when it cannot be read.
+  virtual std::optional<QByteArray> ReadMountTable();
+  // Runs a command (never through a shell) and waits up to TIMEOUT for its outcome.
+  virtual CommandOutcome RunCommand(const QStringList& argv, std::chrono::milliseconds timeout);
+  // A startup id for the window about to be opened, so that it may come to the front.
+  virtual QString NewStartupId();
+  // Whether the FileManager1 service is the user's preferred file manager (see DesktopOpen.h).
+  virtual bool FileManagerServiceIsPreferred();
+  // Empty on success, else the reason.
+  virtual QString ShowFolder(const QString& location, const QString& startupId);
+  virtual QString OpenWithPreferredApplication(const QString& location, const QString& startupId);
 };
 
 // The system the storage operations use: the one installed with SetStorageSystem, else the real
-// one. Installing nullptr brings the real one back. The installed object must outlive every call,
-// including opening threads still running (see StorageAccess::WaitForOpeningThreads).
+// one. Installing nullptr brings the real one back. The installed object must outlive every
+// sequence still running (see StorageAccess::WaitUntilIdle).
 StorageSystem& CurrentStorageSystem();
 void SetStorageSystem(StorageSystem* system);
 
@@ -60,72 +73,60 @@ struct MappedDrive {
   std::int32_t number = 0;
 };
 
-// One line of /proc/self/mountinfo, with the kernel's octal escapes (\040 for a space and so on)
-// decoded.
-struct MountInfoEntry {
-  int mountId = 0;
-  QString mountPoint;
-  QString fsType;
-  QString source;
-};
-
-// Parses a whole mountinfo text in file order. Lines without the " - " separator or with too few
-// fields are skipped.
-std::vector<MountInfoEntry> ParseMountInfo(const QByteArray& text);
-
-// The locations of the mounts in `gio mount -l` output ("Mount(0): share on host -> LOCATION"),
-// in listed order.
-QStringList ParseGvfsMountLocations(const QByteArray& text);
-
 // The location the file manager opens for a device: "smb://" + address + "/".
 QString ServerLocation(const QString& address);
 
-// Whether a top-level window belongs to a known file manager (by either part of its WM_CLASS)
-// and its title contains the server path "\\address" or "smb://address". Text is UTF-8.
-bool IsFileManagerWindowOf(const std::string& instanceName, const std::string& className,
-                           const std::string& title, const std::string& address);
-
 // Closes every file-manager window that shows the device; returns how many were asked to close.
 int CloseExplorerWindows(const QString& address);
-// Unmounts every GVFS mount whose location contains the address (`gio mount -u LOCATION`). True
-// when the mount list could be read.
+// Unmounts every GVFS mount whose server is the address, the hidden server connection included.
+// False when GVFS could not be asked (no session bus, no GVFS).
 bool DeleteConnections(const QString& address);
 // Unmounts every collected kernel mount, newest first (`umount MOUNTPOINT`).
 void DeleteMappedDrives(const QString& address);
-// The cifs and smb3 mounts whose source contains the address, newest mount first.
+// The cifs and smb3 mounts whose source host is the address, newest mount first.
 std::vector<MappedDrive> CollectMappedDrives(const QString& address);
-// Starts the command hidden and without waiting for it, then pauses the calling thread for
-// 100 ms. A command that cannot be started is ignored.
-void RunHiddenCommand(const QStringList& argv);
+// Runs the command hidden and waits for it; a failure (a mount that only its owner or root may
+// remove, say) goes to the diagnostic log with what the command said. True when it succeeded.
+bool RunHiddenCommand(const QStringList& argv);
+// Mounts the server anonymously where the device allows it, then opens it in the user's file
+// manager: through the FileManager1 service when that is the user's file manager, else through
+// xdg-open. True when something was opened.
+bool OpenServerInExplorer(const QString& address);
 
-// The process-wide helper that opens the server on a worker thread, so that the dialog stays
-// responsive while the file manager starts.
+// Runs "My Storage" sequences on a thread of their own, one at a time.
 class StorageAccess {
  public:
-  // Created on first use; never destroyed, because an opening thread may still be running when
-  // the process exits.
+  // Called on the sequence's thread when it ends: the address and whether anything opened.
+  using Finished = std::function<void(const QString& address, bool opened)>;
+
+  // Created on first use; never destroyed, because a sequence may still run when the process
+  // exits.
   static StorageAccess& Instance();
 
-  // Sets targetPath to the server location and starts a thread that opens its own copy of it.
-  void OpenServerInExplorer(const QString& address);
+  // Runs the sequence for ADDRESS: at once when none runs, else after the running one. A request
+  // that is still waiting is replaced by a newer one (the user clicked again, perhaps on another
+  // row); its FINISHED is not called.
+  void Request(const QString& address, Finished finished);
 
-  // For tests: waits until no opening thread is running. False when the time ran out.
-  bool WaitForOpeningThreads(std::chrono::milliseconds timeout);
+  // For tests: waits until no sequence runs or waits. False when the time ran out.
+  bool WaitUntilIdle(std::chrono::milliseconds timeout);
 
-  // Held while targetPath is set and the opening thread is started.
+  // Held while targetPath is set.
   std::mutex lock;
-  // The last location handed to an opening thread.
+  // The last location a sequence opened or tried to open.
   QString targetPath;
 
  private:
   StorageAccess() = default;
+  void RunRequests();
 
-  std::mutex runningLock;
-  std::condition_variable runningChanged;
-  int runningThreads = 0;
+  std::mutex queueLock;
+  std::condition_variable idle;
+  bool running = false;
+  std::optional<std::pair<QString, Finished>> waiting;
 };
 
-// The whole "My Storage" command for the address of the selected row: closes the device's
-// file-manager windows, deletes its GVFS mounts, deletes its kernel mounts and opens the server,
-// in that order. An empty address does nothing.
-void OpenStorage(const QString& address);
+// The whole "My Storage" command for the address of the selected row, off the window's thread:
+// closes the device's file-manager windows, deletes its GVFS mounts, deletes its kernel mounts and
+// opens the server, in that order. An empty address does nothing.
+void OpenStorage(const QString& address, StorageAccess::Finished finished = {});

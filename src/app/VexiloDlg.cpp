@@ -1,8 +1,11 @@
 #include "app/VexiloDlg.h"
 
+#include <system_error>
+#include <thread>
+
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QKeyEvent>
+#include <QMessageBox>
 #include <QTimerEvent>
 
 #include "app/DeviceTable.h"
@@ -13,8 +16,10 @@
 #include "controls/CtrlNotify.h"
 #include "controls/ShowCtrls.h"
 #include "controls/StandardListCtrl.h"
+#include "diag/LogSystem.h"
 #include "discovery/SearchDeviceManager.h"
 #include "layout/LayoutValues.h"
+#include "platform/DesktopOpen.h"
 #include "platform/WorkingFolder.h"
 
 namespace {
@@ -39,9 +44,80 @@ QString PicturePath(const char* name) {
                         QLatin1String(name));
 }
 
+struct OpenFailureTexts {
+  const char16_t* webPage;
+  const char16_t* shares;
+};
+
+// Indexed by language code - 1, in the order of the layout documents. %1 is the location.
+constexpr OpenFailureTexts kOpenFailureTexts[] = {
+    {u"Could not open %1.\nMake sure a web browser is installed and set as the default.",
+     u"Could not open %1.\nMake sure a file manager is installed and set as the default for "
+     u"folders."},
+    {u"无法打开 %1。\n请确认已安装网页浏览器并将其设为默认浏览器。",
+     u"无法打开 %1。\n请确认已安装文件管理器并将其设为默认的文件夹打开方式。"},
+    {u"無法開啟 %1。\n請確認已安裝網頁瀏覽器並將其設為預設瀏覽器。",
+     u"無法開啟 %1。\n請確認已安裝檔案管理員並將其設為資料夾的預設開啟程式。"},
+    {u"%1 を開けませんでした。\nWeb "
+     u"ブラウザーがインストールされ、既定に設定されていることを確認してください。",
+     u"%1 "
+     u"を開けませんでした。\nファイルマネージャーがインストールされ、フォルダーの既定に設定されてい"
+     u"ることを確認してください。"},
+    {u"%1 konnte nicht geöffnet werden.\nBitte prüfen Sie, ob ein Webbrowser installiert und als "
+     u"Standard festgelegt ist.",
+     u"%1 konnte nicht geöffnet werden.\nBitte prüfen Sie, ob ein Dateimanager installiert und als "
+     u"Standard für Ordner festgelegt ist."},
+    {u"Impossible d'ouvrir %1.\nVérifiez qu'un navigateur web est installé et défini par défaut.",
+     u"Impossible d'ouvrir %1.\nVérifiez qu'un gestionnaire de fichiers est installé et défini par "
+     u"défaut pour les dossiers."},
+    {u"Не удалось открыть %1.\nУбедитесь, что веб-браузер установлен и выбран по умолчанию.",
+     u"Не удалось открыть %1.\nУбедитесь, что файловый менеджер установлен и выбран по умолчанию "
+     u"для папок."},
+    {u"%1을(를) 열 수 없습니다.\n웹 브라우저가 설치되어 있고 기본값으로 설정되어 있는지 "
+     u"확인하십시오.",
+     u"%1을(를) 열 수 없습니다.\n파일 관리자가 설치되어 있고 폴더의 기본값으로 설정되어 있는지 "
+     u"확인하십시오."},
+    {u"Não foi possível abrir %1.\nVerifique se um navegador web está instalado e definido como "
+     u"predefinido.",
+     u"Não foi possível abrir %1.\nVerifique se um gestor de ficheiros está instalado e definido "
+     u"como predefinido para pastas."},
+    {u"No se pudo abrir %1.\nCompruebe que hay un navegador web instalado y configurado como "
+     u"predeterminado.",
+     u"No se pudo abrir %1.\nCompruebe que hay un gestor de archivos instalado y configurado como "
+     u"predeterminado para las carpetas."},
+    {u"Impossibile aprire %1.\nVerificare che sia installato un browser web impostato come "
+     u"predefinito.",
+     u"Impossibile aprire %1.\nVerificare che sia installato un gestore di file impostato come "
+     u"predefinito per le cartelle."},
+    {u"Kan %1 niet openen.\nControleer of er een webbrowser is geïnstalleerd en als standaard is "
+     u"ingesteld.",
+     u"Kan %1 niet openen.\nControleer of er een bestandsbeheerder is geïnstalleerd en als "
+     u"standaard voor mappen is ingesteld."},
+    {u"Nie można otworzyć %1.\nSprawdź, czy przeglądarka internetowa jest zainstalowana i "
+     u"ustawiona jako domyślna.",
+     u"Nie można otworzyć %1.\nSprawdź, czy menedżer plików jest zainstalowany i ustawiony jako "
+     u"domyślny dla folderów."},
+    {u"Kunne ikke åbne %1.\nKontrollér, at en webbrowser er installeret og valgt som standard.",
+     u"Kunne ikke åbne %1.\nKontrollér, at en filhåndtering er installeret og valgt som standard "
+     u"for mapper."},
+};
+
 }  // namespace
 
-CVexiloDlg::CVexiloDlg() : icon(QStringLiteral(":/icon/128")) {}
+QString OpenFailureMessage(int languageCode, OpenTarget target, const QString& location) {
+  const int index =
+      languageCode >= 1 && languageCode <= static_cast<int>(std::size(kOpenFailureTexts))
+          ? languageCode - 1
+          : 0;
+  const OpenFailureTexts& texts = kOpenFailureTexts[index];
+  return QString::fromUtf16(target == OpenTarget::kWebPage ? texts.webPage : texts.shares)
+      .arg(location);
+}
+
+CVexiloDlg::CVexiloDlg()
+    : icon(QStringLiteral(":/icon/128")), replies_(std::make_shared<ReplyChannel>(this)) {}
+
+CVexiloDlg::~CVexiloDlg() { replies_->Close(); }
 
 bool CVexiloDlg::OnInitDialog() {
   CLayoutDialog::OnInitDialog();
@@ -134,9 +210,9 @@ void CVexiloDlg::InitDeviceList() {
   deviceList->SetGridLines(true);
   deviceList->SetFullRowSelect(true);
   deviceList->SetHeaderImages(PicturePath("headerbackground.png"), PicturePath("headerclip.png"));
-  deviceList->SetHeaderFont(GetLayoutString(QStringLiteral("SEARCH_DEVICE_LIST_HEADER_FONT_NAME")),
-                            ReadLayoutInt(GetLayoutString(
-                                QStringLiteral("SEARCH_DEVICE_LIST_HEADER_FONT_SIZE"))));
+  deviceList->SetHeaderFont(
+      GetLayoutString(QStringLiteral("SEARCH_DEVICE_LIST_HEADER_FONT_NAME")),
+      ReadLayoutInt(GetLayoutString(QStringLiteral("SEARCH_DEVICE_LIST_HEADER_FONT_SIZE"))));
   deviceList->SetHeaderTextColor(
       GetLayoutString(QStringLiteral("SEARCH_DEVICE_LIST_HEADER_FONT_COLOR")));
   deviceList->GetHeaderCtrl()->heightScale = kHeaderHeightScale;
@@ -307,9 +383,42 @@ void CVexiloDlg::OnCtrlNotify(int ctrlId, int notifyCode) {
 
 void CVexiloDlg::SendSearch() { SearchDeviceManager::Instance().SendSearch(); }
 
-void CVexiloDlg::OpenUrl(const QUrl& url) { QDesktopServices::openUrl(url); }
+void CVexiloDlg::OpenUrl(const QUrl& url) {
+  // The launcher is given a few seconds to say that nothing opens the page; the window goes on
+  // meanwhile.
+  const QString location = url.toString();
+  const auto work = [this, replies = replies_, location] {
+    const QString failure = OpenWithPreferredApplication(location, NewStartupId());
+    if (!failure.isEmpty()) {
+      WriteLog("Log In: %s not opened: %s", location.toUtf8().constData(),
+               failure.toUtf8().constData());
+      replies->Post([this, location] { ShowOpenFailure(OpenTarget::kWebPage, location); });
+    }
+  };
+  try {
+    std::thread(work).detach();
+  } catch (const std::system_error&) {
+    ShowOpenFailure(OpenTarget::kWebPage, location);
+  }
+}
 
-void CVexiloDlg::OpenStorage(const QString& address) { ::OpenStorage(address); }
+void CVexiloDlg::OpenStorage(const QString& address) {
+  ::OpenStorage(address, [this, replies = replies_](const QString& device, bool opened) {
+    if (!opened) {
+      replies->Post(
+          [this, device] { ShowOpenFailure(OpenTarget::kShares, ServerLocation(device)); });
+    }
+  });
+}
+
+void CVexiloDlg::ShowOpenFailure(OpenTarget target, const QString& location) {
+  auto* box = new QMessageBox(QMessageBox::Warning, QString::fromLatin1(kProductTitle),
+                              OpenFailureMessage(GetDisplayLanguageCode(), target, location),
+                              QMessageBox::Ok, this);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setModal(false);
+  box->show();
+}
 
 void CVexiloDlg::timerEvent(QTimerEvent* event) {
   if (event->timerId() == searchTimer_.timerId()) {

@@ -10,12 +10,15 @@
 // the list select a row as a click does, Return on a row logs in, F5 refreshes while Refresh is
 // enabled, Escape closes the window as the close button does.
 
+#include <memory>
+
 #include <QBasicTimer>
 #include <QIcon>
 #include <QString>
 #include <QUrl>
 
 #include "app/LayoutDialog.h"
+#include "app/ReplyChannel.h"
 
 class CShowTextImageCtrl;
 class CStandardButton;
@@ -36,10 +39,10 @@ inline constexpr int kStorageButtonId = 2109;
 
 // The states of the controls; each changes only the controls its row names.
 enum UiState {
-  kUiInitialised = 0,  // wait text hidden; close, Refresh on; Log In, My Storage off
-  kUiSearching = 1,    // wait text shown; Log In, Refresh, My Storage off
-  kUiSearchEnded = 2,  // wait text hidden; Refresh on
-  kUiRowSelected = 3,  // Log In, My Storage on
+  kUiInitialised = 0,    // wait text hidden; close, Refresh on; Log In, My Storage off
+  kUiSearching = 1,      // wait text shown; Log In, Refresh, My Storage off
+  kUiSearchEnded = 2,    // wait text hidden; Refresh on
+  kUiRowSelected = 3,    // Log In, My Storage on
   kUiNoRowSelected = 4,  // Log In, My Storage off
 };
 
@@ -48,9 +51,15 @@ inline constexpr int kSearchTimerId = 1;
 inline constexpr int kSearchTimerPeriodMs = 1000;
 inline constexpr int kSearchCycleSteps = 10;
 
+// What the user is told, in the language of LANGUAGE_CODE, when nothing could open LOCATION: a web
+// page (Log In) or a device's shares (My Storage).
+enum class OpenTarget { kWebPage, kShares };
+QString OpenFailureMessage(int languageCode, OpenTarget target, const QString& location);
+
 class CVexiloDlg : public CLayoutDialog {
  public:
   CVexiloDlg();
+  ~CVexiloDlg() override;
 
   bool OnInitDialog() override;
   void BindControls() override;
@@ -94,10 +103,13 @@ class CVexiloDlg : public CLayoutDialog {
  protected:
   // The engine's search request; tests replace it.
   virtual void SendSearch();
-  // Opens a web address in the user's browser; tests replace it.
+  // Opens a web address in the user's browser, off the window's thread; tests replace it.
   virtual void OpenUrl(const QUrl& url);
-  // Opens the storage of the device at `address`; tests replace it.
+  // Opens the storage of the device at `address`, off the window's thread; tests replace it.
   virtual void OpenStorage(const QString& address);
+  // Tells the user that nothing could open LOCATION, in a message beside the window that does
+  // not block it.
+  virtual void ShowOpenFailure(OpenTarget target, const QString& location);
 
   void timerEvent(QTimerEvent* event) override;
   // F5 refreshes while Refresh is enabled; the other keys are the dialog's (Escape closes).
@@ -111,4 +123,6 @@ class CVexiloDlg : public CLayoutDialog {
   void EnableCtrl(QWidget* control, bool enabled);
 
   QBasicTimer searchTimer_;
+  // Where Log In and My Storage report back from their threads.
+  std::shared_ptr<ReplyChannel> replies_;
 };

@@ -4,6 +4,8 @@
 
 #include "app/VexiloDlg.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <functional>
 
@@ -17,6 +19,7 @@
 #include "TemporaryDirectory.h"
 #include "app/DeviceTable.h"
 #include "app/SkinDeployment.h"
+#include "app/StorageAccess.h"
 #include "app/VexiloApp.h"
 #include "controls/Buttons.h"
 #include "controls/CtrlAccessible.h"
@@ -188,6 +191,57 @@ TEST_F(VexiloDlgTest, ClicksOnRowsDecideLogInAndMyStorage) {
   dialog.OnMyStorage();
   EXPECT_EQ(dialog.opened.size(), 2u);
   EXPECT_EQ(dialog.storages.size(), 1u);
+}
+
+// The real Log In and My Storage on a machine where nothing can open anything: no launcher on
+// PATH, no session bus, no display. The window is told, in the user's language, once per click.
+class OpeningDlg : public CVexiloDlg {
+ public:
+  std::vector<std::pair<OpenTarget, QString>> failures;
+
+ protected:
+  void SendSearch() override {}
+  void ShowOpenFailure(OpenTarget target, const QString& location) override {
+    failures.emplace_back(target, location);
+  }
+};
+
+TEST_F(VexiloDlgTest, WhenNothingCanOpenTheUserIsToldInTheirLanguage) {
+  EXPECT_EQ(OpenFailureMessage(1, OpenTarget::kWebPage, "http://10.0.0.2"),
+            "Could not open http://10.0.0.2.\nMake sure a web browser is installed and set as the "
+            "default.");
+  EXPECT_EQ(OpenFailureMessage(99, OpenTarget::kShares, "smb://x/"),
+            OpenFailureMessage(1, OpenTarget::kShares, "smb://x/"));
+  for (int code = 2; code <= 14; ++code) {
+    SCOPED_TRACE(code);
+    for (const OpenTarget target : {OpenTarget::kWebPage, OpenTarget::kShares}) {
+      const QString text = OpenFailureMessage(code, target, "smb://x/");
+      EXPECT_TRUE(text.contains("smb://x/"));
+      EXPECT_NE(text, OpenFailureMessage(1, target, "smb://x/"));
+    }
+    EXPECT_NE(OpenFailureMessage(code, OpenTarget::kWebPage, "a"),
+              OpenFailureMessage(code, OpenTarget::kShares, "a"));
+  }
+
+  TemporaryDirectory nothing;
+  ScopedEnvironment path("PATH", nothing.Path());
+  ScopedEnvironment display("DISPLAY", std::nullopt);
+  ScopedEnvironment bus("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + nothing.File("no-bus"));
+  OpeningDlg dialog;
+  dialog.EnsureInitialized();
+  Report(Device("10.231.99.9", "nas", "HomeNas"));
+  dialog.OnTimer(kSearchTimerId);
+  dialog.deviceList->selectRow(0);
+  dialog.OnCtrlNotify(kDeviceListId, kNotifyClick);
+  dialog.OnCtrlCommand(kLogInButtonId, kButtonClicked);
+  dialog.OnCtrlCommand(kStorageButtonId, kButtonClicked);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return dialog.failures.size() >= 2; }, 20000));
+  EXPECT_TRUE(StorageAccess::Instance().WaitUntilIdle(std::chrono::seconds(10)));
+  QTest::qWait(50);
+  std::sort(dialog.failures.begin(), dialog.failures.end());
+  EXPECT_EQ(dialog.failures, (std::vector<std::pair<OpenTarget, QString>>{
+                                 {OpenTarget::kWebPage, "http://10.231.99.9"},
+                                 {OpenTarget::kShares, "smb://10.231.99.9/"}}));
 }
 
 TEST_F(VexiloDlgTest, EveryUiStateChangesOnlyItsControls) {
