@@ -10,6 +10,7 @@
 
 #include "app/DeviceTable.h"
 #include "app/SkinDeployment.h"
+#include "app/StorageAccess.h"
 #include "app/VexiloDlg.h"
 #include "diag/LogSystem.h"
 #include "discovery/SearchDeviceManager.h"
@@ -22,6 +23,9 @@ MessageBoxHook messageBoxHook = nullptr;
 constexpr int kBringToFrontWaitMs = 2000;
 // How long the exit waits for each search worker's receive thread to end.
 constexpr auto kWorkerExitWait = std::chrono::seconds(5);
+// How long the exit waits for a My Storage sequence still talking to GVFS or the file manager
+// over the session bus, whose connection ends with the application.
+constexpr auto kStorageExitWait = std::chrono::seconds(5);
 
 QString ServerPath() {
   return InstanceFolder() + QLatin1Char('/') + QString::fromLatin1(kProductTitle);
@@ -69,8 +73,8 @@ QString InstanceFolder() {
   // The temporary folder is shared by every user: each gets a folder only they can enter.
   const QString folder = QDir::tempPath() + QStringLiteral("/tarvelo-%1").arg(::getuid());
   QDir().mkpath(folder);
-  QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                    QFileDevice::ExeOwner);
+  QFile::setPermissions(folder,
+                        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
   return folder;
 }
 
@@ -148,6 +152,7 @@ int CVexiloApp::ExitInstance() {
   SearchDeviceManager& manager = SearchDeviceManager::Instance();
   manager.StopSearch();
   manager.WaitForWorkThreads(kWorkerExitWait);
+  StorageAccess::Instance().WaitUntilIdle(kStorageExitWait);
   instanceMutex.reset();
   return exitStatus_;
 }

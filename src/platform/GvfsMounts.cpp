@@ -27,6 +27,17 @@ constexpr int kListTimeoutMs = 5000;
 constexpr int kUnmountTimeoutMs = 15000;
 constexpr int kMountTimeoutMs = 30000;
 
+// GVFS reads and writes its byte strings as GLib does: the array holds a terminating NUL, and a
+// string sent without one arrives empty.
+QByteArray FromByteString(QByteArray bytes) {
+  if (bytes.endsWith('\0')) {
+    bytes.chop(1);
+  }
+  return bytes;
+}
+
+QByteArray ToByteString(const QByteArray& text) { return text + '\0'; }
+
 // A mount specification is (aya{sv}): a path prefix and the items, each a byte string in a
 // variant.
 GvfsMountSpec ReadSpec(const QDBusArgument& argument) {
@@ -41,7 +52,7 @@ GvfsMountSpec ReadSpec(const QDBusArgument& argument) {
     argument.beginMapEntry();
     argument >> key >> value;
     argument.endMapEntry();
-    spec.insert(key, value.variant().toByteArray());
+    spec.insert(key, FromByteString(value.variant().toByteArray()));
   }
   argument.endMap();
   argument.endStructure();
@@ -120,11 +131,11 @@ QString GvfsMountTracker::Unmount(const GvfsMount& mount) const {
 QString GvfsMountTracker::Mount(const GvfsMountSpec& spec) const {
   QDBusArgument specArgument;
   specArgument.beginStructure();
-  specArgument << QByteArrayLiteral("/");
+  specArgument << ToByteString("/");
   specArgument.beginMap(QMetaType::fromType<QString>(), QMetaType::fromType<QDBusVariant>());
   for (auto item = spec.cbegin(); item != spec.cend(); ++item) {
     specArgument.beginMapEntry();
-    specArgument << item.key() << QDBusVariant(QVariant(item.value()));
+    specArgument << item.key() << QDBusVariant(QVariant(ToByteString(item.value())));
     specArgument.endMapEntry();
   }
   specArgument.endMap();
