@@ -100,6 +100,11 @@ int CloseExplorerWindows(const QString& address) {
              Utf8(address).constData());
     return 0;
   }
+  if (qEnvironmentVariableIsSet("WAYLAND_DISPLAY")) {
+    // Windows of Wayland clients are out of reach of X11; only those through XWayland are seen.
+    WriteLog("My Storage: Wayland session, only X11 file-manager windows of %s looked for",
+             Utf8(address).constData());
+  }
   if (*asked > 0) {
     WriteLog("My Storage: asked %d file-manager window(s) of %s to close", *asked,
              Utf8(address).constData());
