@@ -20,8 +20,10 @@ namespace {
 
 const QString kFileManagerService = QStringLiteral("org.freedesktop.FileManager1");
 
-// How long xdg-open is given to say that nothing can open the location.
-constexpr std::chrono::seconds kLauncherVerdictWait{5};
+// How long xdg-open is given to say that nothing can open the location. It says so within a
+// fraction of a second; when it has found an application it may wait for it to end (it does for
+// pcmanfm), and the next My Storage waits for this one, so the wait is kept short.
+constexpr std::chrono::seconds kLauncherVerdictWait{3};
 // Starting a file manager on demand takes a moment on a cold start.
 constexpr int kShowFoldersTimeoutMs = 25000;
 
