@@ -37,7 +37,6 @@
 #include <QImage>
 #include <QPoint>
 #include <QRect>
-#include <QSize>
 
 #include "DesktopSession.h"
 #include "LabNetwork.h"
@@ -45,6 +44,7 @@
 #include "NasSimulator.h"
 #include "SambaServer.h"
 #include "TemporaryDirectory.h"
+#include "WindowLooks.h"
 
 namespace {
 
@@ -52,6 +52,8 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using testsupport::ClientWindow;
+// The window's layout and the looks of its controls, read alike by the window test.
+using namespace e2e;
 
 // The device whose storage is opened, and a neighbour whose address begins with the same digits:
 // nothing of the neighbour may be touched.
@@ -61,14 +63,6 @@ constexpr const char* kNeighbour = "10.231.50.20";
 // heard last and the program lists it on top.
 constexpr const char* kDeviceReplyDelayMs = "1500";
 
-// The window and its controls as the English layout of dialog 201 places them, relative to the
-// window's top left corner.
-constexpr int kWindowWidth = 328;
-constexpr int kWindowHeight = 245;
-constexpr QRect kRowsArea(11, 66, 95, 110);
-constexpr QRect kRefreshButton(127, 210, 79, 23);
-constexpr QRect kStorageButton(228, 210, 79, 23);
-constexpr QPoint kTopRow(60, 73);
 // Where the pointer waits between clicks: the screen's bottom right corner, off the program's
 // window, so that no button of it shows its hover look.
 constexpr QPoint kParkingSpot(1015, 760);
@@ -213,73 +207,6 @@ QImage ToImage(const testsupport::ScreenPixels& screen) {
   return image;
 }
 
-std::string ArtefactPath(const std::string& name) {
-  fs::create_directories(TARVELO_E2E_ARTEFACTS);
-  return std::string(TARVELO_E2E_ARTEFACTS) + "/" + name;
-}
-
-// Looks of a skinned button: the four cells of its image strip, left to right.
-enum class ButtonLook { kNormal, kHover, kPressed, kDisabled, kUnknown };
-
-// Tells a button's look on the screen from the cells of the shipped button image. Only the bands
-// above and below the caption are compared, and only where the image is opaque.
-ButtonLook Classify(const QImage& strip, const QImage& button) {
-  constexpr int kCellWidth = 79;
-  constexpr int kCellHeight = 23;
-  // Mean difference per colour channel above which a button matches no cell.
-  double best = 24.0;
-  ButtonLook look = ButtonLook::kUnknown;
-  for (int cell = 0; cell < 4; ++cell) {
-    double sum = 0;
-    int count = 0;
-    for (int y = 0; y < kCellHeight; ++y) {
-      if (y > 4 && y < 21) {
-        continue;  // the caption's band
-      }
-      for (int x = 0; x < kCellWidth; ++x) {
-        const QRgb expected = strip.pixel(cell * kCellWidth + x, y);
-        if (qAlpha(expected) != 255) {
-          continue;
-        }
-        const QRgb actual = button.pixel(x, y);
-        sum += std::abs(qRed(expected) - qRed(actual)) +
-               std::abs(qGreen(expected) - qGreen(actual)) +
-               std::abs(qBlue(expected) - qBlue(actual));
-        count += 3;
-      }
-    }
-    if (count > 0 && sum / count < best) {
-      best = sum / count;
-      look = static_cast<ButtonLook>(cell);
-    }
-  }
-  return look;
-}
-
-bool Enabled(ButtonLook look) {
-  return look != ButtonLook::kDisabled && look != ButtonLook::kUnknown;
-}
-
-// The number of list rows with text: bands of pixel rows that hold dark pixels, separated by at
-// least two rows without any (the grid line between rows is light).
-int CountRows(const QImage& rows) {
-  int bands = 0;
-  int emptyRun = 2;
-  for (int y = 0; y < rows.height(); ++y) {
-    bool dark = false;
-    for (int x = 0; x < rows.width() && !dark; ++x) {
-      dark = qGray(rows.pixel(x, y)) < 140;
-    }
-    if (dark) {
-      bands += emptyRun >= 2 ? 1 : 0;
-      emptyRun = 0;
-    } else {
-      ++emptyRun;
-    }
-  }
-  return bands;
-}
-
 // ---------------------------------------------------------------------------------------------
 // What GVFS holds.
 
@@ -372,8 +299,7 @@ class DesktopE2E : public ::testing::Test {
     }
     ASSERT_EQ(::access(testsupport::BuiltProgram("tarvelo").c_str(), X_OK), 0)
         << "not built: " << testsupport::BuiltProgram("tarvelo");
-    strip_ = QImage(QStringLiteral(TARVELO_BUTTON_IMAGE)).convertToFormat(QImage::Format_ARGB32);
-    ASSERT_EQ(strip_.size(), QSize(4 * 79, 23)) << "unexpected button image";
+    cells_ = std::make_unique<ButtonCells>();
     // Services and launchers that the desktop's programs detach come back to this process when
     // their parents end, and are reaped here instead of staying behind as zombies.
     testsupport::BecomeSubreaper();
@@ -562,7 +488,7 @@ class DesktopE2E : public ::testing::Test {
   }
 
   ButtonLook Look(const ProgramWindow& window, const QRect& button) {
-    return Classify(strip_, Screen(button.translated(window.place.topLeft())));
+    return cells_->Classify(Screen(button.translated(window.place.topLeft())));
   }
 
   // A screenshot of the whole desktop, once it has stopped changing (a window that just mapped
@@ -577,12 +503,7 @@ class DesktopE2E : public ::testing::Test {
           return same;
         },
         kStateTimeout, 300ms);
-    const std::string path = ArtefactPath(name);
-    if (previous.save(QString::fromStdString(path), "PNG")) {
-      std::cout << "[ artefact ] " << path << std::endl;
-    } else {
-      ADD_FAILURE() << "cannot save " << path;
-    }
+    SaveArtefact(previous, name);
   }
 
   void SaveProgramLog(const std::string& name) {
@@ -613,7 +534,7 @@ class DesktopE2E : public ::testing::Test {
   // The whole scenario with `manager` as the user's file manager; `other` shows the neighbour.
   void OpenDeviceTwice(const FileManager& manager, const FileManager& other);
 
-  QImage strip_;
+  std::unique_ptr<ButtonCells> cells_;
   std::unique_ptr<testsupport::TemporaryDirectory> folder_;
   std::unique_ptr<testsupport::LabNetwork> lab_;
   std::vector<std::unique_ptr<testsupport::NasSimulator>> devices_;
@@ -661,12 +582,12 @@ void DesktopE2E::OpenDeviceTwice(const FileManager& manager, const FileManager& 
       [&] {
         screen = Screen(window->place);
         return CountRows(screen.copy(kRowsArea)) == 2 &&
-               Enabled(Classify(strip_, screen.copy(kRefreshButton)));
+               Enabled(cells_->Classify(screen.copy(kRefreshButton)));
       },
       kCycleTimeout);
   ASSERT_TRUE(listed) << "the search did not end with both devices listed (rows: "
                       << CountRows(screen.copy(kRowsArea)) << ")";
-  ClickInWindow(*window, kTopRow);
+  ClickInWindow(*window, kFirstRow);
   ASSERT_TRUE(Poll([&] { return Enabled(Look(*window, kStorageButton)); }, kStateTimeout))
       << "My Storage did not come on when the device's row was chosen";
 

@@ -18,7 +18,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -44,8 +43,10 @@
 #include <QRect>
 
 #include "LabNetwork.h"
+#include "NamespaceProcesses.h"
 #include "NasSimulator.h"
 #include "TemporaryDirectory.h"
+#include "WindowLooks.h"
 
 // Xlib last: its macros (None, Bool, Status, ...) would otherwise clash with the headers above.
 #include <X11/Xlib.h>
@@ -57,22 +58,8 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-
-// The window and its controls as the English layout of dialog 201 places them, relative to the
-// window's top left corner.
-constexpr int kWindowWidth = 328;
-constexpr int kWindowHeight = 245;
-// The host-name column of the list, below its header and above the horizontal scroll bar: each
-// row shows its host name here in dark text on white.
-constexpr QRect kRowsArea(11, 66, 95, 110);
-// The whole wait-text control: its text, seconds included, may reach its right edge.
-constexpr QRect kWaitTextArea(10, 194, 280, 15);
-constexpr QRect kLogInButton(18, 210, 79, 23);
-constexpr QRect kRefreshButton(127, 210, 79, 23);
-constexpr QRect kStorageButton(228, 210, 79, 23);
-constexpr QRect kCloseButton(300, 10, 11, 11);
-constexpr QPoint kFirstRow(60, 73);
-constexpr QPoint kEmptyListSpace(60, 160);
+// The window's layout and the looks of its controls, read alike by the desktop test.
+using namespace e2e;
 
 constexpr int kScreenWidth = 800;
 constexpr int kScreenHeight = 600;
@@ -102,28 +89,8 @@ constexpr auto kSameTick = 250ms;
 // ---------------------------------------------------------------------------------------------
 // Programs of the machine.
 
-std::string FindProgram(const std::string& name) {
-  std::vector<std::string> folders;
-  if (const char* path = std::getenv("PATH")) {
-    std::stringstream stream(path);
-    for (std::string folder; std::getline(stream, folder, ':');) {
-      if (!folder.empty()) {
-        folders.push_back(folder);
-      }
-    }
-  }
-  folders.insert(folders.end(), {"/usr/bin", "/bin", "/usr/local/bin"});
-  for (const std::string& folder : folders) {
-    const std::string candidate = folder + "/" + name;
-    if (::access(candidate.c_str(), X_OK) == 0) {
-      return candidate;
-    }
-  }
-  return {};
-}
-
 bool DesktopToolsAvailable() {
-  return !FindProgram("Xvfb").empty() && !FindProgram("xdotool").empty();
+  return !testsupport::FindProgram("Xvfb").empty() && !testsupport::FindProgram("xdotool").empty();
 }
 
 // A test binary whose every test skipped for want of Xvfb or xdotool reports "skipped" (77) to
@@ -157,73 +124,6 @@ std::vector<char*> Pointers(std::vector<std::string>& items) {
   return pointers;
 }
 
-struct Output {
-  int status = -1;  // -1: killed after the timeout
-  std::string text;
-};
-
-// Runs a program on the machine's side (never one that opens network sockets) with exactly the
-// given environment and collects its standard output.
-Output Capture(std::vector<std::string> argv, std::vector<std::string> environment,
-               std::chrono::milliseconds timeout) {
-  int pipeEnds[2];
-  if (::pipe2(pipeEnds, O_CLOEXEC) != 0) {
-    throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
-  }
-  posix_spawn_file_actions_t actions;
-  ::posix_spawn_file_actions_init(&actions);
-  ::posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  ::posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 1);
-  ::posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-  const std::vector<char*> arguments = Pointers(argv);
-  const std::vector<char*> variables = Pointers(environment);
-  pid_t pid = -1;
-  const int error =
-      ::posix_spawn(&pid, arguments[0], &actions, nullptr, arguments.data(), variables.data());
-  ::posix_spawn_file_actions_destroy(&actions);
-  ::close(pipeEnds[1]);
-  if (error != 0) {
-    ::close(pipeEnds[0]);
-    throw std::runtime_error("cannot start " + argv[0] + ": " + std::strerror(error));
-  }
-  Output output;
-  const auto deadline = Clock::now() + timeout;
-  bool timedOut = false;
-  for (;;) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0) {
-      timedOut = true;
-      break;
-    }
-    pollfd entry{pipeEnds[0], POLLIN, 0};
-    const int ready = ::poll(&entry, 1, static_cast<int>(left));
-    if (ready < 0 && errno == EINTR) {
-      continue;
-    }
-    if (ready <= 0) {
-      timedOut = ready == 0;
-      break;
-    }
-    char buffer[1024];
-    const ssize_t count = ::read(pipeEnds[0], buffer, sizeof buffer);
-    if (count > 0) {
-      output.text.append(buffer, static_cast<std::size_t>(count));
-    } else if (count == 0 || errno != EINTR) {
-      break;
-    }
-  }
-  ::close(pipeEnds[0]);
-  if (timedOut) {
-    ::kill(pid, SIGKILL);
-  }
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  output.status = timedOut ? -1 : testsupport::DecodeExitStatus(status);
-  return output;
-}
-
 void WriteFile(const std::string& path, const std::string& content, fs::perms permissions) {
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
   file << content;
@@ -236,124 +136,6 @@ void WriteFile(const std::string& path, const std::string& content, fs::perms pe
 
 // ---------------------------------------------------------------------------------------------
 // What is on the screen.
-
-// Looks of a skinned button: the four cells of its image strip, left to right.
-enum class ButtonLook { kNormal, kHover, kPressed, kDisabled, kUnknown };
-
-const char* LookName(ButtonLook look) {
-  switch (look) {
-    case ButtonLook::kNormal:
-      return "normal";
-    case ButtonLook::kHover:
-      return "hover";
-    case ButtonLook::kPressed:
-      return "pressed";
-    case ButtonLook::kDisabled:
-      return "disabled";
-    default:
-      return "unknown";
-  }
-}
-
-// Lets GoogleTest name a look in its failure messages.
-void PrintTo(ButtonLook look, std::ostream* stream) { *stream << LookName(look); }
-
-// Tells a button's look on the screen from the cells of the shipped button image. Only the bands
-// above and below the caption are compared, and only where the image is opaque, so that neither
-// the text nor the dialog background under rounded corners plays a part.
-class ButtonCells {
- public:
-  explicit ButtonCells(const QString& path) {
-    const QImage strip = QImage(path).convertToFormat(QImage::Format_ARGB32);
-    if (strip.width() != 4 * kCellWidth || strip.height() != kCellHeight) {
-      throw std::runtime_error("unexpected button image " + path.toStdString());
-    }
-    for (int cell = 0; cell < 4; ++cell) {
-      cells_[static_cast<std::size_t>(cell)] =
-          strip.copy(cell * kCellWidth, 0, kCellWidth, kCellHeight);
-    }
-  }
-
-  ButtonLook Classify(const QImage& button) const {
-    double best = kMaximumDistance;
-    ButtonLook look = ButtonLook::kUnknown;
-    for (std::size_t cell = 0; cell < cells_.size(); ++cell) {
-      const double distance = Distance(cells_[cell], button);
-      if (distance < best) {
-        best = distance;
-        look = static_cast<ButtonLook>(cell);
-      }
-    }
-    return look;
-  }
-
- private:
-  static constexpr int kCellWidth = 79;
-  static constexpr int kCellHeight = 23;
-  // Mean difference per colour channel above which a button matches no cell.
-  static constexpr double kMaximumDistance = 24.0;
-
-  static double Distance(const QImage& cell, const QImage& button) {
-    if (button.width() != kCellWidth || button.height() != kCellHeight) {
-      return kMaximumDistance;
-    }
-    double sum = 0;
-    int count = 0;
-    for (int y = 0; y < kCellHeight; ++y) {
-      if (y > 4 && y < 21) {
-        continue;  // the caption's band
-      }
-      for (int x = 0; x < kCellWidth; ++x) {
-        const QRgb expected = cell.pixel(x, y);
-        if (qAlpha(expected) != 255) {
-          continue;
-        }
-        const QRgb actual = button.pixel(x, y);
-        sum += std::abs(qRed(expected) - qRed(actual)) +
-               std::abs(qGreen(expected) - qGreen(actual)) +
-               std::abs(qBlue(expected) - qBlue(actual));
-        count += 3;
-      }
-    }
-    return count == 0 ? kMaximumDistance : sum / count;
-  }
-
-  std::array<QImage, 4> cells_;
-};
-
-bool IsDark(QRgb pixel) { return qGray(pixel) < 140; }
-
-// The number of list rows with text: bands of pixel rows that hold dark pixels, separated by at
-// least two rows without any (the grid line between rows is light).
-int CountRows(const QImage& rows) {
-  int bands = 0;
-  int emptyRun = 2;
-  for (int y = 0; y < rows.height(); ++y) {
-    bool dark = false;
-    for (int x = 0; x < rows.width() && !dark; ++x) {
-      dark = IsDark(rows.pixel(x, y));
-    }
-    if (dark) {
-      if (emptyRun >= 2) {
-        ++bands;
-      }
-      emptyRun = 0;
-    } else {
-      ++emptyRun;
-    }
-  }
-  return bands;
-}
-
-int CountDarkPixels(const QImage& image) {
-  int count = 0;
-  for (int y = 0; y < image.height(); ++y) {
-    for (int x = 0; x < image.width(); ++x) {
-      count += IsDark(image.pixel(x, y)) ? 1 : 0;
-    }
-  }
-  return count;
-}
 
 int CountPixels(const QImage& image, QRgb colour) {
   int count = 0;
@@ -408,7 +190,7 @@ QImage ReadXwd(const std::string& path) {
 class VirtualScreen {
  public:
   explicit VirtualScreen(const std::string& folder) : folder_(folder) {
-    const std::string xvfb = FindProgram("Xvfb");
+    const std::string xvfb = testsupport::FindProgram("Xvfb");
     // A number from the process id keeps parallel runs apart; a number that is taken makes Xvfb
     // end at once, and the next is tried.
     const int first = 200 + static_cast<int>(::getpid() % 600);
@@ -418,7 +200,7 @@ class VirtualScreen {
     if (pid_ < 0) {
       throw std::runtime_error("Xvfb did not start; see " + folder_ + "/xvfb.log");
     }
-    xdotool_ = FindProgram("xdotool");
+    xdotool_ = testsupport::FindProgram("xdotool");
   }
 
   ~VirtualScreen() {
@@ -456,26 +238,27 @@ class VirtualScreen {
     return previous;
   }
 
-  Output XDoTool(const std::vector<std::string>& arguments) const {
+  testsupport::CommandResult XDoTool(const std::vector<std::string>& arguments) const {
     std::vector<std::string> argv{xdotool_};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
-    return Capture(argv, {"DISPLAY=" + display_, "PATH=/usr/bin:/bin"}, kCommandTimeout);
+    return testsupport::RunCommand(argv, {"DISPLAY=" + display_, "PATH=/usr/bin:/bin"},
+                                   kCommandTimeout);
   }
 
   // The visible top-level windows with this exact title.
   std::vector<std::string> VisibleWindows(const std::string& title) const {
     return testsupport::SplitLines(
-        XDoTool({"search", "--onlyvisible", "--name", "^" + title + "$"}).text);
+        XDoTool({"search", "--onlyvisible", "--name", "^" + title + "$"}).output);
   }
 
   std::optional<QRect> Geometry(const std::string& window) const {
-    const Output output = XDoTool({"getwindowgeometry", "--shell", window});
-    if (output.status != 0) {
+    const testsupport::CommandResult result = XDoTool({"getwindowgeometry", "--shell", window});
+    if (result.status != 0) {
       return std::nullopt;
     }
     int values[4] = {-1, -1, -1, -1};
     const char* const keys[4] = {"X=", "Y=", "WIDTH=", "HEIGHT="};
-    for (const std::string& line : testsupport::SplitLines(output.text)) {
+    for (const std::string& line : testsupport::SplitLines(result.output)) {
       for (int i = 0; i < 4; ++i) {
         if (line.rfind(keys[i], 0) == 0) {
           values[i] = std::atoi(line.c_str() + std::strlen(keys[i]));
@@ -650,20 +433,6 @@ class ImmutableFile {
   bool set_ = false;
 };
 
-std::string ArtefactPath(const std::string& name) {
-  fs::create_directories(TARVELO_E2E_ARTEFACTS);
-  return std::string(TARVELO_E2E_ARTEFACTS) + "/" + name;
-}
-
-void SaveArtefact(const QImage& image, const std::string& name) {
-  const std::string path = ArtefactPath(name);
-  if (image.save(QString::fromStdString(path), "PNG")) {
-    std::cout << "[ artefact ] " << path << std::endl;
-  } else {
-    ADD_FAILURE() << "cannot save " << path;
-  }
-}
-
 // The UDP sockets of the namespace a process runs in; in the lab's engine namespace only the
 // program under test has any.
 int NamespaceUdpSockets(pid_t pid) {
@@ -727,7 +496,7 @@ class WindowE2E : public ::testing::Test {
     }
     screen_ = std::make_unique<VirtualScreen>(folder_->Path());
     lab_ = std::make_unique<testsupport::LabNetwork>();
-    cells_ = std::make_unique<ButtonCells>(QStringLiteral(TARVELO_BUTTON_IMAGE));
+    cells_ = std::make_unique<ButtonCells>();
   }
 
   void StartDevices() {
@@ -993,10 +762,7 @@ TEST_F(WindowE2E, SearchCycleSelectionCommandsSecondStartAndClose) {
   const CommandStep commandSteps[] = {
       {"double click on the top row", kFirstRow, 2, {"xdg-open http://" + newest}},
       {"Log In", kLogInButton.center(), 1, {"xdg-open http://" + newest}},
-      {"My Storage",
-       kStorageButton.center(),
-       1,
-       {"xdg-open smb://" + newest + "/"}},
+      {"My Storage", kStorageButton.center(), 1, {"xdg-open smb://" + newest + "/"}},
   };
   std::vector<std::string> expectedCalls;
   for (const CommandStep& step : commandSteps) {
@@ -1097,7 +863,7 @@ TEST_F(WindowE2E, WithoutAMouseSpaceDownReturnF5AndEscape) {
       place, frame,
       [&](const Frame& now) {
         return now.refresh != ButtonLook::kUnknown &&
-               testsupport::SplitLines(screen_->XDoTool({"getwindowfocus"}).text) ==
+               testsupport::SplitLines(screen_->XDoTool({"getwindowfocus"}).output) ==
                    std::vector<std::string>{window};
       },
       kWindowTimeout))

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -55,8 +56,9 @@ class SpawnSetup {
 };
 
 // Starts the program from inside the namespace: the child of a thread that has entered a network
-// namespace belongs to it from its first instruction.
-pid_t SpawnIn(const LabNetwork& lab, const std::string& ns, const std::vector<std::string>& argv,
+// namespace belongs to it from its first instruction. Without a lab the program starts where the
+// test runs.
+pid_t SpawnIn(const LabNetwork* lab, const std::string& ns, const std::vector<std::string>& argv,
               const std::vector<std::string>& environment, SpawnSetup& setup) {
   if (argv.empty()) {
     throw std::invalid_argument("no program to start");
@@ -73,7 +75,10 @@ pid_t SpawnIn(const LabNetwork& lab, const std::string& ns, const std::vector<st
   pid_t pid = -1;
   int error = 0;
   {
-    const LabNetwork::Scope inside(lab, ns);
+    std::optional<LabNetwork::Scope> inside;
+    if (lab != nullptr) {
+      inside.emplace(*lab, ns);
+    }
     error = ::posix_spawn(&pid, program.c_str(), setup.Actions(), setup.Attributes(),
                           arguments.data(), variables.data());
   }
@@ -114,49 +119,13 @@ std::vector<pid_t> NamespaceProcesses(const std::string& ns) {
   return pids;
 }
 
-}  // namespace
-
-std::string FindProgram(const std::string& name) {
-  std::vector<std::string> folders;
-  if (const char* path = std::getenv("PATH")) {
-    std::stringstream stream(path);
-    for (std::string folder; std::getline(stream, folder, ':');) {
-      if (!folder.empty()) {
-        folders.push_back(folder);
-      }
-    }
-  }
-  folders.insert(folders.end(), {"/usr/local/bin", "/usr/bin", "/bin", "/usr/sbin", "/sbin"});
-  for (const std::string& folder : folders) {
-    const std::string candidate = folder + "/" + name;
-    if (::access(candidate.c_str(), X_OK) == 0) {
-      return candidate;
-    }
-  }
-  return {};
-}
-
-pid_t StartInNamespace(const LabNetwork& lab, const std::string& ns,
-                       const std::vector<std::string>& argv,
-                       const std::vector<std::string>& environment, const std::string& logPath,
-                       const std::string& outputPath) {
-  SpawnSetup setup;
-  ::posix_spawn_file_actions_addopen(setup.Actions(), 0, "/dev/null", O_RDONLY, 0);
-  ::posix_spawn_file_actions_addopen(setup.Actions(), 2, logPath.c_str(),
-                                     O_WRONLY | O_CREAT | O_APPEND, 0644);
-  if (outputPath.empty()) {
-    ::posix_spawn_file_actions_adddup2(setup.Actions(), 2, 1);
-  } else {
-    ::posix_spawn_file_actions_addopen(setup.Actions(), 1, outputPath.c_str(),
-                                       O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  }
-  return SpawnIn(lab, ns, argv, environment, setup);
-}
-
-CommandResult RunInNamespace(const LabNetwork& lab, const std::string& ns,
-                             const std::vector<std::string>& argv,
-                             const std::vector<std::string>& environment,
-                             std::chrono::milliseconds timeout, const std::string& logPath) {
+// Runs the program (inside the lab's namespace `ns`, or where the test runs without a lab) and
+// collects its standard output until it closes it; a program still running after `timeout` is
+// killed. Standard error goes to `logPath`, or stays the test's own when that is empty.
+CommandResult RunCollecting(const LabNetwork* lab, const std::string& ns,
+                            const std::vector<std::string>& argv,
+                            const std::vector<std::string>& environment,
+                            std::chrono::milliseconds timeout, const std::string& logPath) {
   int pipeEnds[2];
   if (::pipe2(pipeEnds, O_CLOEXEC) != 0) {
     throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
@@ -164,8 +133,10 @@ CommandResult RunInNamespace(const LabNetwork& lab, const std::string& ns,
   SpawnSetup setup;
   ::posix_spawn_file_actions_addopen(setup.Actions(), 0, "/dev/null", O_RDONLY, 0);
   ::posix_spawn_file_actions_adddup2(setup.Actions(), pipeEnds[1], 1);
-  ::posix_spawn_file_actions_addopen(setup.Actions(), 2, logPath.c_str(),
-                                     O_WRONLY | O_CREAT | O_APPEND, 0644);
+  if (!logPath.empty()) {
+    ::posix_spawn_file_actions_addopen(setup.Actions(), 2, logPath.c_str(),
+                                       O_WRONLY | O_CREAT | O_APPEND, 0644);
+  }
   pid_t pid = -1;
   try {
     pid = SpawnIn(lab, ns, argv, environment, setup);
@@ -209,6 +180,58 @@ CommandResult RunInNamespace(const LabNetwork& lab, const std::string& ns,
   const int status = WaitForChild(pid, timeout);
   result.status = timedOut ? -1 : status;
   return result;
+}
+
+}  // namespace
+
+std::string FindProgram(const std::string& name) {
+  std::vector<std::string> folders;
+  if (const char* path = std::getenv("PATH")) {
+    std::stringstream stream(path);
+    for (std::string folder; std::getline(stream, folder, ':');) {
+      if (!folder.empty()) {
+        folders.push_back(folder);
+      }
+    }
+  }
+  folders.insert(folders.end(), {"/usr/local/bin", "/usr/bin", "/bin", "/usr/sbin", "/sbin"});
+  for (const std::string& folder : folders) {
+    const std::string candidate = folder + "/" + name;
+    if (::access(candidate.c_str(), X_OK) == 0) {
+      return candidate;
+    }
+  }
+  return {};
+}
+
+pid_t StartInNamespace(const LabNetwork& lab, const std::string& ns,
+                       const std::vector<std::string>& argv,
+                       const std::vector<std::string>& environment, const std::string& logPath,
+                       const std::string& outputPath) {
+  SpawnSetup setup;
+  ::posix_spawn_file_actions_addopen(setup.Actions(), 0, "/dev/null", O_RDONLY, 0);
+  ::posix_spawn_file_actions_addopen(setup.Actions(), 2, logPath.c_str(),
+                                     O_WRONLY | O_CREAT | O_APPEND, 0644);
+  if (outputPath.empty()) {
+    ::posix_spawn_file_actions_adddup2(setup.Actions(), 2, 1);
+  } else {
+    ::posix_spawn_file_actions_addopen(setup.Actions(), 1, outputPath.c_str(),
+                                       O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  }
+  return SpawnIn(&lab, ns, argv, environment, setup);
+}
+
+CommandResult RunInNamespace(const LabNetwork& lab, const std::string& ns,
+                             const std::vector<std::string>& argv,
+                             const std::vector<std::string>& environment,
+                             std::chrono::milliseconds timeout, const std::string& logPath) {
+  return RunCollecting(&lab, ns, argv, environment, timeout, logPath);
+}
+
+CommandResult RunCommand(const std::vector<std::string>& argv,
+                         const std::vector<std::string>& environment,
+                         std::chrono::milliseconds timeout) {
+  return RunCollecting(nullptr, std::string(), argv, environment, timeout, std::string());
 }
 
 bool ProcessInNamespace(pid_t pid, const std::string& ns) {

@@ -1,10 +1,10 @@
 #pragma once
 
-// Programs that a test runs inside one of its lab's namespaces with an environment of its own,
-// and the clean-up of everything still running in a namespace when the test ends. Desktop
-// programs start helpers of their own (activated services, detached launchers, daemons that
-// leave their parent), so a test cannot know every process it caused; it ends them by where they
-// run instead.
+// Programs that a test runs inside one of its lab's namespaces (or, for tools that open no
+// network socket, where the test itself runs) with an environment of its own, and the clean-up of
+// everything still running in a namespace when the test ends. Desktop programs start helpers of
+// their own (activated services, detached launchers, daemons that leave their parent), so a test
+// cannot know every process it caused; it ends them by where they run instead.
 
 #include <sys/types.h>
 
@@ -42,6 +42,13 @@ CommandResult RunInNamespace(const LabNetwork& lab, const std::string& ns,
                              const std::vector<std::string>& argv,
                              const std::vector<std::string>& environment,
                              std::chrono::milliseconds timeout, const std::string& logPath);
+
+// Runs `argv` where the test itself runs, outside every lab namespace, and collects its standard
+// output as RunInNamespace does; standard error stays the test's own. Only for programs that open
+// no network socket (xdotool, for one).
+CommandResult RunCommand(const std::vector<std::string>& argv,
+                         const std::vector<std::string>& environment,
+                         std::chrono::milliseconds timeout);
 
 // True when the process runs inside the named network namespace.
 bool ProcessInNamespace(pid_t pid, const std::string& ns);
