@@ -1,12 +1,58 @@
 #include "discovery/SearchDeviceBroadcastThread.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <cstring>
 #include <exception>
+#include <utility>
 
 #include <boost/asio/socket_base.hpp>
 #include <boost/system/system_error.hpp>
 
 #include "diag/LogSystem.h"
 #include "discovery/SearchDeviceManager.h"
+
+namespace {
+
+// Sends the request to 255.255.255.255:68 out of one interface, from its address: the packet
+// information of the send names both, which routes a limited broadcast where the system's route
+// would not.
+void SendOutOf(int socket, const SearchPacket& request, const BroadcastInterface& interface) {
+  sockaddr_in target{};
+  target.sin_family = AF_INET;
+  target.sin_port = htons(kBroadcastDevicePort);
+  target.sin_addr.s_addr = htonl(INADDR_BROADCAST);
+  in_pktinfo information{};
+  information.ipi_ifindex = static_cast<int>(interface.index);
+  if (::inet_pton(AF_INET, interface.address.c_str(), &information.ipi_spec_dst) != 1) {
+    throw boost::system::system_error(
+        boost::system::errc::make_error_code(boost::system::errc::invalid_argument),
+        interface.address);
+  }
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+  iovec data{const_cast<SearchPacket*>(&request), sizeof request};
+  msghdr message{};
+  message.msg_name = &target;
+  message.msg_namelen = sizeof target;
+  message.msg_iov = &data;
+  message.msg_iovlen = 1;
+  message.msg_control = control;
+  message.msg_controllen = sizeof control;
+  cmsghdr* header = CMSG_FIRSTHDR(&message);
+  header->cmsg_level = IPPROTO_IP;
+  header->cmsg_type = IP_PKTINFO;
+  header->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+  std::memcpy(CMSG_DATA(header), &information, sizeof information);
+  if (::sendmsg(socket, &message, 0) < 0) {
+    throw boost::system::system_error(
+        boost::system::error_code(errno, boost::system::system_category()), "send_to");
+  }
+}
+
+}  // namespace
 
 void CSearchDeviceBroadcastThread::CreateWorkThread() {
   // Broadcasting must be allowed before the first send; the option is set before binding.
@@ -20,16 +66,34 @@ void CSearchDeviceBroadcastThread::CreateWorkThread() {
       std::string(), false);
 }
 
+void CSearchDeviceBroadcastThread::SetInterfaces(std::vector<BroadcastInterface> interfaces) {
+  interfaces_ = std::move(interfaces);
+}
+
 std::int32_t CSearchDeviceBroadcastThread::SendSearchCommand(const SearchPacket& request) {
   WriteLog("SendThread %d : Send Broadcast Search Command  ", Port());
-  try {
-    const boost::asio::ip::udp::endpoint target(
-        boost::asio::ip::make_address_v4(kBroadcastAddress), kBroadcastDevicePort);
-    WithSocket([&](boost::asio::ip::udp::socket& s) {
-      s.send_to(boost::asio::buffer(&request, sizeof request), target, 0);
-    });
-  } catch (const std::exception& error) {
-    WriteLog("SendThread %d : Send Broadcast Search Error : %s   ", Port(), error.what());
+  const boost::asio::ip::udp::endpoint target(boost::asio::ip::make_address_v4(kBroadcastAddress),
+                                              kBroadcastDevicePort);
+  if (interfaces_.empty()) {
+    try {
+      WithSocket([&](boost::asio::ip::udp::socket& s) {
+        s.send_to(boost::asio::buffer(&request, sizeof request), target, 0);
+      });
+    } catch (const std::exception& error) {
+      WriteLog("SendThread %d : Send Broadcast Search Error : %s   ", Port(), error.what());
+    }
+    return 0;
+  }
+  for (const BroadcastInterface& interface : interfaces_) {
+    try {
+      WithSocket([&](boost::asio::ip::udp::socket& s) {
+        SendOutOf(s.native_handle(), request, interface);
+      });
+      WriteLog("SendThread %d : Send Broadcast Search Command Through %s (%s)  ", Port(),
+               interface.name.c_str(), interface.address.c_str());
+    } catch (const std::exception& error) {
+      WriteLog("SendThread %d : Send Broadcast Search Error : %s   ", Port(), error.what());
+    }
   }
   return 0;
 }

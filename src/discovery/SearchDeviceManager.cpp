@@ -1,16 +1,10 @@
 #include "discovery/SearchDeviceManager.h"
 
-#include <arpa/inet.h>
-#include <ifaddrs.h>
-#include <net/if.h>
-#include <netinet/in.h>
-
-#include <cerrno>
+#include <algorithm>
 #include <exception>
 
-#include <boost/system/system_error.hpp>
-
 #include "diag/LogSystem.h"
+#include "discovery/LocalInterfaces.h"
 #include "discovery/SearchDeviceBroadcastThread.h"
 #include "discovery/SearchDeviceMultiCommandThead.h"
 #include "discovery/SearchDeviceMulticastThread.h"
@@ -61,7 +55,11 @@ std::int32_t SearchDeviceManager::SendSearch() {
   if (autoRefreshLocalIP) {
     RefreshLocalWorkers();
   }
+  const std::vector<BroadcastInterface> interfaces = BroadcastInterfaces();
   for (WorkerEntry& entry : workerList) {
+    if (auto* broadcast = dynamic_cast<CSearchDeviceBroadcastThread*>(entry.worker)) {
+      broadcast->SetInterfaces(interfaces);
+    }
     entry.worker->ResetLastDevice();
     entry.worker->SendSearchCommand(request);
   }
@@ -100,31 +98,36 @@ void SearchDeviceManager::RefreshLocalWorkers() {
 void SearchDeviceManager::GetLocalIPList(std::vector<std::string>& list) {
   list.clear();
   WriteLog("Get Current Local IP Info ");
-  try {
-    // Resolving the host name gives 127.0.1.1 on most Linux systems; the interfaces are the
-    // reliable source of the host's own addresses.
-    ifaddrs* interfaces = nullptr;
-    if (::getifaddrs(&interfaces) != 0) {
-      throw boost::system::system_error(
-          boost::system::error_code(errno, boost::system::system_category()), "resolve");
-    }
-    for (const ifaddrs* item = interfaces; item != nullptr; item = item->ifa_next) {
-      if (item->ifa_addr == nullptr || item->ifa_addr->sa_family != AF_INET) {
-        continue;
-      }
-      if ((item->ifa_flags & IFF_UP) == 0 || (item->ifa_flags & IFF_LOOPBACK) != 0) {
-        continue;
-      }
-      char text[INET_ADDRSTRLEN] = {};
-      const auto* address = reinterpret_cast<const sockaddr_in*>(item->ifa_addr);
-      ::inet_ntop(AF_INET, &address->sin_addr, text, sizeof text);
-      list.emplace_back(text);
-      WriteLog("Get Current Local IP, IP = %s  ", text);
-    }
-    ::freeifaddrs(interfaces);
-  } catch (const std::exception& error) {
-    WriteLog("Add To Mulitcast Group Error : %s   ", error.what());
+  // Resolving the host name gives 127.0.1.1 on most Linux systems; the interfaces are the
+  // reliable source of the host's own addresses.
+  std::string error;
+  const std::vector<LocalAddress> addresses = ListLocalAddresses(&error);
+  if (!error.empty()) {
+    WriteLog("Add To Mulitcast Group Error : %s   ", ("resolve: " + error).c_str());
   }
+  for (const LocalAddress& local : addresses) {
+    list.push_back(local.address);
+    WriteLog("Get Current Local IP, IP = %s  ", local.address.c_str());
+  }
+}
+
+std::vector<BroadcastInterface> SearchDeviceManager::BroadcastInterfaces() const {
+  // The broadcast leaves through the interfaces of the per-address workers, so that it follows
+  // the same list as they do (refreshed at every pass when autoRefreshLocalIP is set).
+  std::vector<BroadcastInterface> interfaces;
+  for (const LocalAddress& local : ListLocalAddresses()) {
+    const bool served =
+        std::any_of(workerList.begin(), workerList.end(),
+                    [&](const WorkerEntry& entry) { return entry.name == local.address; });
+    const bool listed =
+        std::any_of(interfaces.begin(), interfaces.end(), [&](const BroadcastInterface& known) {
+          return known.index == local.index && known.address == local.address;
+        });
+    if (served && !listed) {
+      interfaces.push_back({local.address, local.interface, local.index});
+    }
+  }
+  return interfaces;
 }
 
 void SearchDeviceManager::OnDeviceFound(const DeviceInfo& device, std::int32_t port) {

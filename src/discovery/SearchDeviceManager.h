@@ -9,6 +9,7 @@
 #include <boost/thread/mutex.hpp>
 
 #include "discovery/DeviceInfo.h"
+#include "discovery/SearchDeviceBroadcastThread.h"
 
 class CSearchDeviceThread;
 
@@ -58,6 +59,10 @@ class SearchDeviceManager {
   static boost::mutex foundMutex;
 
  private:
+  // The interfaces the broadcast request leaves through: those of the per-address workers' local
+  // addresses, each once.
+  std::vector<BroadcastInterface> BroadcastInterfaces() const;
+
   std::vector<WorkerEntry> workerList;
   std::int32_t nextCommandPort;
   bool stopped = false;

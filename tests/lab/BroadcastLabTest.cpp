@@ -1,5 +1,13 @@
 // The broadcast worker on port 67 against replies sent across the lab's link.
 
+#include <sys/socket.h>
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
 #include "EngineLab.h"
 
 namespace enginelab {
@@ -134,6 +142,48 @@ TEST_F(BroadcastLabTest, DatagramsOfOtherLengthsAreDroppedWithoutALine) {
   }
   EXPECT_EQ(log->Count(L("SendThread 67 : Handle Broadcast Recive Information  ")), 1u);
   EXPECT_EQ(FoundDevices::Count(), 1u);
+}
+
+// Linux would send the limited broadcast out of the default route's interface only. The request
+// leaves through every interface that has a worker, each from its own address, and a device on
+// the second network answers on the one socket.
+TEST_F(EngineLabTest, BroadcastLeavesThroughEveryInterface) {
+  const std::string second = lab->AddEngineInterface();
+  std::string secondPeer = second;
+  secondPeer.back() = 'd';
+  lab->AddEngineAddress("10.231.64.1/18", second);
+  ASSERT_EQ(
+      lab->Run(lab->DeviceNamespace(), {"ip", "addr", "add", "10.231.64.2/18", "dev", secondPeer}),
+      0);
+  // One listener on each of the device side's links.
+  std::vector<std::unique_ptr<testsupport::UdpSocket>> listeners;
+  for (const std::string& link : {lab->DeviceInterface(), secondPeer}) {
+    listeners.push_back(DeviceSocket("0.0.0.0", 68, {true, true}));
+    ASSERT_EQ(::setsockopt(listeners.back()->Descriptor(), SOL_SOCKET, SO_BINDTODEVICE,
+                           link.c_str(), static_cast<socklen_t>(link.size())),
+              0);
+  }
+  manager->autoRefreshLocalIP = true;
+  manager->StartSearch();
+  manager->SendSearch();
+
+  for (std::size_t link = 0; link < listeners.size(); ++link) {
+    SCOPED_TRACE(link);
+    const std::optional<testsupport::Datagram> request = listeners[link]->Receive(kPatience);
+    ASSERT_TRUE(request.has_value());
+    EXPECT_EQ(request->address, link == 0 ? kEngineAddress : "10.231.64.1");
+    EXPECT_EQ(request->port, 67);
+    EXPECT_EQ(request->bytes.size(), 148u);
+    EXPECT_FALSE(listeners[link]->Receive(std::chrono::milliseconds(100)).has_value());
+  }
+  EXPECT_EQ(log->Count(L("SendThread 67 : Send Broadcast Search Command Through " + second +
+                         " (10.231.64.1)  ")),
+            1u);
+
+  auto device = DeviceSocket("10.231.64.2", 0);
+  device->SendTo("10.231.64.1", 67, BroadcastReply(kReplyText));
+  ASSERT_TRUE(FoundDevices::WaitForCount(1));
+  EXPECT_STREQ(FoundDevices::Snapshot()[0].device.ip, "10.231.64.2");
 }
 
 }  // namespace

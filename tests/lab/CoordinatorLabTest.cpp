@@ -208,6 +208,8 @@ TEST_F(EngineLabTest, WholeRunWritesTheExpectedLines) {
                                L("Get Current Local IP Info "),
                                L("Get Current Local IP, IP = 10.231.0.1  "),
                                L("SendThread 67 : Send Broadcast Search Command  "),
+                               L("SendThread 67 : Send Broadcast Search Command Through " +
+                                 lab->EngineInterface() + " (10.231.0.1)  "),
                                L("SendThread 1900 : Send Search Device Command  "),
                                L("SendThread 1530 : Send Search Device Command  "),
                                T("SendThread 67 : Exit Search Device Tread , bExitSock : 1  "),
