@@ -4,9 +4,9 @@
 #include <atomic>
 #include <cerrno>
 #include <charconv>
-#include <csignal>
 #include <chrono>
 #include <clocale>
+#include <csignal>
 #include <cstring>
 #include <cwchar>
 #include <thread>
@@ -14,8 +14,11 @@
 #include <boost/thread/mutex.hpp>
 
 #include <QByteArray>
+#include <QFile>
 
 #include "app/DeviceTable.h"
+#include "app/Messages.h"
+#include "app/SkinDeployment.h"
 #include "diag/LogSystem.h"
 #include "discovery/SearchDeviceManager.h"
 
@@ -314,6 +317,13 @@ int RunSearch(const SearchOptions& options, std::FILE* out, std::FILE* err) {
   SearchDeviceManager::foundCallback.store(&HeadlessDeviceFoundHandler);
   manager.autoRefreshLocalIP = true;
   manager.StartSearch();
+  // A search that cannot run does not stop the others, but the user is told which and why.
+  const QString program = QFile::symLinkTarget(QStringLiteral("/proc/self/exe"));
+  for (const SearchOff& search : manager.SearchesOff()) {
+    std::fprintf(
+        err, "tarvelo: %s\n",
+        SearchOffWarning(GetDisplayLanguageCode(), search, program).toLocal8Bit().constData());
+  }
 
   // Pass k goes out k * N / K seconds after the start; the run ends N seconds after the start.
   const auto start = std::chrono::steady_clock::now();

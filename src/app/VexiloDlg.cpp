@@ -1,11 +1,15 @@
 #include "app/VexiloDlg.h"
 
+#include <functional>
 #include <system_error>
 #include <thread>
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QTimerEvent>
 
 #include "app/DeviceTable.h"
@@ -44,75 +48,61 @@ QString PicturePath(const char* name) {
                         QLatin1String(name));
 }
 
-struct OpenFailureTexts {
-  const char16_t* webPage;
-  const char16_t* shares;
-};
+// The line that says which search is off: amber, like a desktop's warning bar, one line at the
+// foot of the list's inside, over the rows, which scroll beneath it. It follows the list's size
+// and elides what does not fit; a click on it calls CLICKED.
+class WarningLine : public QLabel {
+ public:
+  WarningLine(QWidget* viewport, std::function<void()> clicked)
+      : QLabel(viewport), clicked_(std::move(clicked)) {
+    // A style sheet of its own: the list's colours (blue text on white) would otherwise apply.
+    setStyleSheet(QStringLiteral("QLabel { background: #ffe08a; color: #3a2a00; }"));
+    setIndent(4);
+    setCursor(Qt::PointingHandCursor);
+    viewport->installEventFilter(this);
+  }
 
-// Indexed by language code - 1, in the order of the layout documents. %1 is the location.
-constexpr OpenFailureTexts kOpenFailureTexts[] = {
-    {u"Could not open %1.\nMake sure a web browser is installed and set as the default.",
-     u"Could not open %1.\nMake sure a file manager is installed and set as the default for "
-     u"folders."},
-    {u"无法打开 %1。\n请确认已安装网页浏览器并将其设为默认浏览器。",
-     u"无法打开 %1。\n请确认已安装文件管理器并将其设为默认的文件夹打开方式。"},
-    {u"無法開啟 %1。\n請確認已安裝網頁瀏覽器並將其設為預設瀏覽器。",
-     u"無法開啟 %1。\n請確認已安裝檔案管理員並將其設為資料夾的預設開啟程式。"},
-    {u"%1 を開けませんでした。\nWeb "
-     u"ブラウザーがインストールされ、既定に設定されていることを確認してください。",
-     u"%1 "
-     u"を開けませんでした。\nファイルマネージャーがインストールされ、フォルダーの既定に設定されてい"
-     u"ることを確認してください。"},
-    {u"%1 konnte nicht geöffnet werden.\nBitte prüfen Sie, ob ein Webbrowser installiert und als "
-     u"Standard festgelegt ist.",
-     u"%1 konnte nicht geöffnet werden.\nBitte prüfen Sie, ob ein Dateimanager installiert und als "
-     u"Standard für Ordner festgelegt ist."},
-    {u"Impossible d'ouvrir %1.\nVérifiez qu'un navigateur web est installé et défini par défaut.",
-     u"Impossible d'ouvrir %1.\nVérifiez qu'un gestionnaire de fichiers est installé et défini par "
-     u"défaut pour les dossiers."},
-    {u"Не удалось открыть %1.\nУбедитесь, что веб-браузер установлен и выбран по умолчанию.",
-     u"Не удалось открыть %1.\nУбедитесь, что файловый менеджер установлен и выбран по умолчанию "
-     u"для папок."},
-    {u"%1을(를) 열 수 없습니다.\n웹 브라우저가 설치되어 있고 기본값으로 설정되어 있는지 "
-     u"확인하십시오.",
-     u"%1을(를) 열 수 없습니다.\n파일 관리자가 설치되어 있고 폴더의 기본값으로 설정되어 있는지 "
-     u"확인하십시오."},
-    {u"Não foi possível abrir %1.\nVerifique se um navegador web está instalado e definido como "
-     u"predefinido.",
-     u"Não foi possível abrir %1.\nVerifique se um gestor de ficheiros está instalado e definido "
-     u"como predefinido para pastas."},
-    {u"No se pudo abrir %1.\nCompruebe que hay un navegador web instalado y configurado como "
-     u"predeterminado.",
-     u"No se pudo abrir %1.\nCompruebe que hay un gestor de archivos instalado y configurado como "
-     u"predeterminado para las carpetas."},
-    {u"Impossibile aprire %1.\nVerificare che sia installato un browser web impostato come "
-     u"predefinito.",
-     u"Impossibile aprire %1.\nVerificare che sia installato un gestore di file impostato come "
-     u"predefinito per le cartelle."},
-    {u"Kan %1 niet openen.\nControleer of er een webbrowser is geïnstalleerd en als standaard is "
-     u"ingesteld.",
-     u"Kan %1 niet openen.\nControleer of er een bestandsbeheerder is geïnstalleerd en als "
-     u"standaard voor mappen is ingesteld."},
-    {u"Nie można otworzyć %1.\nSprawdź, czy przeglądarka internetowa jest zainstalowana i "
-     u"ustawiona jako domyślna.",
-     u"Nie można otworzyć %1.\nSprawdź, czy menedżer plików jest zainstalowany i ustawiony jako "
-     u"domyślny dla folderów."},
-    {u"Kunne ikke åbne %1.\nKontrollér, at en webbrowser er installeret og valgt som standard.",
-     u"Kunne ikke åbne %1.\nKontrollér, at en filhåndtering er installeret og valgt som standard "
-     u"for mapper."},
+  void SetLines(const QStringList& lines) {
+    lines_ = lines;
+    const QString whole = lines.join(QLatin1Char('\n'));
+    setToolTip(whole);
+    setAccessibleName(whole);
+    LayOut();
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched == parent() && event->type() == QEvent::Resize) {
+      LayOut();
+    }
+    return QLabel::eventFilter(watched, event);
+  }
+
+  void mouseReleaseEvent(QMouseEvent* event) override {
+    if (event->button() == Qt::LeftButton && rect().contains(event->pos())) {
+      clicked_();
+    }
+  }
+
+ private:
+  void LayOut() {
+    if (lines_.isEmpty()) {
+      return;
+    }
+    const QRect inside = parentWidget()->rect();
+    const int height = fontMetrics().height() + 4;
+    setGeometry(inside.left(), inside.bottom() + 1 - height, inside.width(), height);
+    const QString first = lines_.size() > 1
+                              ? lines_.first() + QStringLiteral(" (+%1)").arg(lines_.size() - 1)
+                              : lines_.first();
+    setText(fontMetrics().elidedText(first, Qt::ElideRight, contentsRect().width() - 2 * indent()));
+  }
+
+  std::function<void()> clicked_;
+  QStringList lines_;
 };
 
 }  // namespace
-
-QString OpenFailureMessage(int languageCode, OpenTarget target, const QString& location) {
-  const int index =
-      languageCode >= 1 && languageCode <= static_cast<int>(std::size(kOpenFailureTexts))
-          ? languageCode - 1
-          : 0;
-  const OpenFailureTexts& texts = kOpenFailureTexts[index];
-  return QString::fromUtf16(target == OpenTarget::kWebPage ? texts.webPage : texts.shares)
-      .arg(location);
-}
 
 CVexiloDlg::CVexiloDlg()
     : icon(QStringLiteral(":/icon/128")), replies_(std::make_shared<ReplyChannel>(this)) {}
@@ -230,6 +220,7 @@ void CVexiloDlg::OnRefresh() {
   deviceList->DeleteAllItems();
   DeviceTable::Instance().Clear();
   SendSearch();
+  ShowSearchWarnings();
   ShowWaitSeconds(kSearchCycleSteps);
   SetUiState(kUiSearching);
   searchTimer_.start(kSearchTimerPeriodMs, this);
@@ -409,6 +400,40 @@ void CVexiloDlg::OpenStorage(const QString& address) {
           [this, device] { ShowOpenFailure(OpenTarget::kShares, ServerLocation(device)); });
     }
   });
+}
+
+std::vector<SearchOff> CVexiloDlg::SearchesOff() {
+  return SearchDeviceManager::Instance().SearchesOff();
+}
+
+void CVexiloDlg::ShowSearchWarnings() {
+  if (!ControlsBound()) {
+    return;
+  }
+  const QString program = QFile::symLinkTarget(QStringLiteral("/proc/self/exe"));
+  QStringList lines;
+  for (const SearchOff& search : SearchesOff()) {
+    lines << SearchOffWarning(GetDisplayLanguageCode(), search, program);
+  }
+  if (lines.isEmpty()) {
+    if (searchWarning_ != nullptr) {
+      searchWarning_->hide();
+    }
+    return;
+  }
+  if (searchWarning_ == nullptr) {
+    searchWarning_ = new WarningLine(deviceList->viewport(), [this] {
+      auto* box = new QMessageBox(QMessageBox::Warning, QString::fromLatin1(kProductTitle),
+                                  searchWarning_->toolTip(), QMessageBox::Ok, this);
+      box->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+      box->setAttribute(Qt::WA_DeleteOnClose);
+      box->setModal(false);
+      box->show();
+    });
+  }
+  static_cast<WarningLine*>(searchWarning_)->SetLines(lines);
+  searchWarning_->show();
+  searchWarning_->raise();
 }
 
 void CVexiloDlg::ShowOpenFailure(OpenTarget target, const QString& location) {

@@ -11,6 +11,7 @@
 // enabled, Escape closes the window as the close button does.
 
 #include <memory>
+#include <vector>
 
 #include <QBasicTimer>
 #include <QIcon>
@@ -18,8 +19,11 @@
 #include <QUrl>
 
 #include "app/LayoutDialog.h"
+#include "app/Messages.h"
 #include "app/ReplyChannel.h"
+#include "discovery/SearchDeviceManager.h"
 
+class QLabel;
 class CShowTextImageCtrl;
 class CStandardButton;
 class CStandardListCtrl;
@@ -51,11 +55,6 @@ inline constexpr int kSearchTimerId = 1;
 inline constexpr int kSearchTimerPeriodMs = 1000;
 inline constexpr int kSearchCycleSteps = 10;
 
-// What the user is told, in the language of LANGUAGE_CODE, when nothing could open LOCATION: a web
-// page (Log In) or a device's shares (My Storage).
-enum class OpenTarget { kWebPage, kShares };
-QString OpenFailureMessage(int languageCode, OpenTarget target, const QString& location);
-
 class CVexiloDlg : public CLayoutDialog {
  public:
   CVexiloDlg();
@@ -74,6 +73,10 @@ class CVexiloDlg : public CLayoutDialog {
   // Return or Enter in the list: logs in to the selected row's device, as a double click does.
   void OnListReturn();
   void OnBringToFront();
+  // Shows, at the foot of the device list, a line for each search that does not run (its port
+  // could not be used) with what to do; hides it when every search runs. The whole text is the
+  // line's tooltip, and a click on the line shows it in a message that can be copied.
+  void ShowSearchWarnings();
   void OnCancel();
   void SetUiState(int state);
   void ShowWaitSeconds(int seconds);
@@ -107,6 +110,8 @@ class CVexiloDlg : public CLayoutDialog {
   virtual void OpenUrl(const QUrl& url);
   // Opens the storage of the device at `address`, off the window's thread; tests replace it.
   virtual void OpenStorage(const QString& address);
+  // The searches whose socket could not be made; tests replace it.
+  virtual std::vector<SearchOff> SearchesOff();
   // Tells the user that nothing could open LOCATION, in a message beside the window that does
   // not block it.
   virtual void ShowOpenFailure(OpenTarget target, const QString& location);
@@ -123,6 +128,7 @@ class CVexiloDlg : public CLayoutDialog {
   void EnableCtrl(QWidget* control, bool enabled);
 
   QBasicTimer searchTimer_;
+  QLabel* searchWarning_ = nullptr;
   // Where Log In and My Storage report back from their threads.
   std::shared_ptr<ReplyChannel> replies_;
 };

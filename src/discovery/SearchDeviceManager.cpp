@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <utility>
 
 #include "diag/LogSystem.h"
 #include "discovery/LocalInterfaces.h"
@@ -141,6 +142,22 @@ void SearchDeviceManager::OnDeviceFound(const DeviceInfo& device, std::int32_t p
     callback(&copy, port);
   }
   WriteLog("Handle %d : Search %d Thread Find Device Success Handle  ", port, port);
+}
+
+std::vector<SearchOff> SearchDeviceManager::SearchesOff() const {
+  std::vector<SearchOff> off;
+  for (const WorkerEntry& entry : workerList) {
+    if (!entry.name.empty() || entry.worker->CreateError() == 0) {
+      continue;
+    }
+    SearchOff search;
+    search.broadcast = dynamic_cast<CSearchDeviceBroadcastThread*>(entry.worker) != nullptr;
+    search.port = entry.worker->Port();
+    search.error = entry.worker->CreateError();
+    search.text = entry.worker->CreateErrorText();
+    off.push_back(std::move(search));
+  }
+  return off;
 }
 
 bool SearchDeviceManager::WaitForWorkThreads(std::chrono::milliseconds timeout) {

@@ -13,6 +13,14 @@
 
 class CSearchDeviceThread;
 
+// A search that does not run because its worker could not make its socket.
+struct SearchOff {
+  bool broadcast = false;  // the broadcast search (port 67), else the multicast search (1900)
+  std::int32_t port = 0;
+  int error = 0;  // the system's error number (EACCES, EADDRINUSE, ...), -1 for another failure
+  std::string text;
+};
+
 // One element of the worker list: the local address of a per-address worker (empty for the two
 // fixed workers) and the worker.
 struct WorkerEntry {
@@ -49,6 +57,9 @@ class SearchDeviceManager {
 
   const std::vector<WorkerEntry>& WorkerList() const { return workerList; }
   std::int32_t NextCommandPort() const { return nextCommandPort; }
+  // The fixed searches (broadcast, multicast) whose socket could not be made, in worker order.
+  // The per-address workers move to the next port instead and are not listed.
+  std::vector<SearchOff> SearchesOff() const;
   // Waits until every worker's receive threads have ended (after StopSearch).
   bool WaitForWorkThreads(std::chrono::milliseconds timeout);
 

@@ -45,8 +45,8 @@ void CSearchDeviceThread::InitValue(const char* ip, std::int32_t port, bool test
   nPort = port;
   bTestCreate = testCreate;
   exitRequested = false;
-  WriteLog("SendThread %d : Init Search Device Work Thread Value, strIP : %s, nPort : %d  ",
-           Port(), strIP.c_str(), Port());
+  WriteLog("SendThread %d : Init Search Device Work Thread Value, strIP : %s, nPort : %d  ", Port(),
+           strIP.c_str(), Port());
   CreateWorkThread();
 }
 
@@ -72,7 +72,11 @@ void CSearchDeviceThread::CreateWorkThreadFrame(const char* firstLine,
     }
     BindSocket(bindAddress, Port());
     StartWorkThread();
+    SetCreateError(0, std::string());
   } catch (const std::exception& error) {
+    const auto* systemError = dynamic_cast<const boost::system::system_error*>(&error);
+    SetCreateError(systemError != nullptr ? systemError->code().value() : -1,
+                   systemError != nullptr ? systemError->code().message() : error.what());
     CloseSocket();
     WriteLog("SendThread %d : Create Search Device Work Thread Error : %s   ", Port(),
              error.what());
@@ -80,6 +84,17 @@ void CSearchDeviceThread::CreateWorkThreadFrame(const char* firstLine,
       TestCreateWorkThread();
     }
   }
+}
+
+void CSearchDeviceThread::SetCreateError(int error, const std::string& text) {
+  boost::mutex::scoped_lock lock(createErrorMutex);
+  createError = error;
+  createErrorText = text;
+}
+
+std::string CSearchDeviceThread::CreateErrorText() {
+  boost::mutex::scoped_lock lock(createErrorMutex);
+  return createErrorText;
 }
 
 void CSearchDeviceThread::ExitWorkThread() {
@@ -142,8 +157,8 @@ std::int32_t CSearchDeviceThread::WorkThread() {
       std::memset(buffer, 0, sizeof buffer);
       std::size_t count = 0;
       if (receiver.is_open()) {
-        count = receiver.receive_from(boost::asio::buffer(buffer, kReceiveLength), sender, 0,
-                                      error);
+        count =
+            receiver.receive_from(boost::asio::buffer(buffer, kReceiveLength), sender, 0, error);
         if (error) {
           count = 0;
         }

@@ -49,6 +49,11 @@ class CSearchDeviceThread {
   std::int32_t CreateRetries() const { return testCount.load(); }
   bool HasSocket();
   DeviceInfo LastDevice();
+  // Why the worker's socket could not be made the last time it was tried: the system's error
+  // number (EACCES for a privileged port without the capability, EADDRINUSE for a port another
+  // program holds; -1 for another failure) and its text. 0 and empty while the socket is open.
+  int CreateError() const { return createError.load(); }
+  std::string CreateErrorText();
   // The number of receive threads of this worker that have not ended yet.
   int RunningThreads();
   // Waits until no receive thread of this worker runs; false when the time ran out.
@@ -61,6 +66,7 @@ class CSearchDeviceThread {
   // tried (TestCreateWorkThread).
   void CreateWorkThreadFrame(const char* firstLine, const std::function<void()>& prepareSocket,
                              const std::string& bindAddress, bool retry);
+  void SetCreateError(int error, const std::string& text);
   // Building blocks of CreateWorkThread and ExitWorkThread. They throw the library's
   // boost::system::system_error, whose text names the failed operation ("open: ...").
   void OpenSocket();
@@ -98,6 +104,9 @@ class CSearchDeviceThread {
 
   boost::mutex lastDeviceMutex;
   boost::mutex socketMutex;
+  std::atomic<int> createError{0};
+  boost::mutex createErrorMutex;
+  std::string createErrorText;
   // Set when the owner told the worker to exit; a restart in progress on the receive thread then
   // gives up instead of bringing the worker back. Cleared by InitValue.
   std::atomic<bool> exitRequested{false};

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <set>
 #include <sstream>
 #include <string>
@@ -17,8 +18,10 @@
 #include <QJsonObject>
 
 #include "LabNetwork.h"
+#include "NamespaceProcesses.h"
 #include "NasSimulator.h"
 #include "TemporaryDirectory.h"
+#include "UdpSocket.h"
 
 namespace {
 
@@ -45,6 +48,58 @@ int RunTarvelo(testsupport::LabNetwork& lab, const std::vector<std::string>& arg
   argv.insert(argv.end(), arguments.begin(), arguments.end());
   const pid_t pid = lab.Spawn(lab.EngineNamespace(), argv, output);
   return lab.Wait(pid, kRunTimeout);
+}
+
+// A search whose port cannot be used is named on standard error with what to do; the others run
+// and the command still succeeds.
+TEST(SearchCommandLab, SearchesThatCannotRunAreNamedOnStandardError) {
+  TARVELO_REQUIRE_LAB();
+  testsupport::LabNetwork lab;
+  testsupport::TemporaryDirectory folder;
+  // A copy that any user may run, wherever the build folder lies.
+  const std::string program = folder.File("tarvelo");
+  fs::copy_file(testsupport::BuiltProgram("tarvelo"), program);
+  fs::permissions(folder.Path(), fs::perms::owner_all | fs::perms::group_read |
+                                     fs::perms::group_exec | fs::perms::others_read |
+                                     fs::perms::others_exec);
+  const std::vector<std::string> environment = {"PATH=/usr/bin:/bin", "LANG=C.UTF-8",
+                                                "LC_ALL=C.UTF-8", "HOME=" + folder.Path()};
+  struct Case {
+    const char* name;
+    bool holdPorts;
+    std::vector<std::string> prefix;  // how the program is started
+    std::vector<std::string> expected;
+  };
+  const Case cases[] = {
+      {"ports held by another program",
+       true,
+       {},
+       {"tarvelo: Broadcast search off: another program holds UDP port 67.",
+        "tarvelo: Multicast search off: another program holds UDP port 1900."}},
+      {"an ordinary user without the capability",
+       false,
+       {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"},
+       {"tarvelo: Broadcast search off: port 67 needs a privilege. Run: sudo setcap "
+        "cap_net_bind_service=+ep " +
+        program}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::unique_ptr<testsupport::UdpSocket>> held;
+    if (c.holdPorts) {
+      const auto inside = lab.EnterEngine();
+      held.push_back(std::make_unique<testsupport::UdpSocket>("0.0.0.0", 67));
+      held.push_back(std::make_unique<testsupport::UdpSocket>("0.0.0.0", 1900));
+    }
+    std::vector<std::string> argv = c.prefix;
+    argv.insert(argv.end(), {program, "--search", "--seconds", "1"});
+    const std::string errors =
+        folder.File(std::string("errors-") + (c.holdPorts ? "held" : "user"));
+    const testsupport::CommandResult result = testsupport::RunInNamespace(
+        lab, lab.EngineNamespace(), argv, environment, kRunTimeout, errors);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(testsupport::SplitLines(testsupport::ReadFile(errors)), c.expected);
+  }
 }
 
 TEST(SearchCommandLab, EventsShowEveryReportAndTheResultFilesEachDeviceOnce) {

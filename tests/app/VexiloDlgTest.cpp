@@ -5,15 +5,17 @@
 #include "app/VexiloDlg.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <functional>
 
+#include <gtest/gtest.h>
 #include <QAccessible>
 #include <QApplication>
 #include <QFile>
+#include <QLabel>
 #include <QTest>
-#include <gtest/gtest.h>
 
 #include "ScopedEnvironment.h"
 #include "TemporaryDirectory.h"
@@ -129,8 +131,8 @@ TEST_F(VexiloDlgTest, ASearchCycleCountsDownAndShowsNewAddressesOnTop) {
   Report(Device("10.0.0.2", "second", "HomeNas"));
   dialog.OnTimer(kSearchTimerId);
   EXPECT_EQ(dialog.waitText->drawnText, "Searching for new devices, please wait 9s...");
-  EXPECT_EQ(Rows(dialog), (std::vector<std::string>{"10.0.0.2 second HomeNas",
-                                                    "10.0.0.1 first HomeNas"}));
+  EXPECT_EQ(Rows(dialog),
+            (std::vector<std::string>{"10.0.0.2 second HomeNas", "10.0.0.1 first HomeNas"}));
 
   // New details of a listed address change the table, never a shown row; a departure removes
   // the entry but not its row; unknown report types are ignored.
@@ -139,9 +141,9 @@ TEST_F(VexiloDlgTest, ASearchCycleCountsDownAndShowsNewAddressesOnTop) {
   Report(Device("10.0.0.9", "ignored", "HomeNas", 3));
   Report(Device("10.0.0.3", "third", "HomeNas", 2));
   dialog.OnTimer(kSearchTimerId);
-  EXPECT_EQ(Rows(dialog), (std::vector<std::string>{"10.0.0.3 third HomeNas",
-                                                    "10.0.0.2 second HomeNas",
-                                                    "10.0.0.1 first HomeNas"}));
+  EXPECT_EQ(Rows(dialog),
+            (std::vector<std::string>{"10.0.0.3 third HomeNas", "10.0.0.2 second HomeNas",
+                                      "10.0.0.1 first HomeNas"}));
   EXPECT_EQ(DeviceTable::Instance().CopyAll().size(), 2u);
 
   for (int tick = 3; tick <= 9; ++tick) {
@@ -178,8 +180,8 @@ TEST_F(VexiloDlgTest, ClicksOnRowsDecideLogInAndMyStorage) {
   dialog.OnCtrlCommand(kLogInButtonId, kButtonClicked);
   dialog.OnCtrlNotify(kDeviceListId, kNotifyDoubleClick);
   dialog.OnCtrlCommand(kStorageButtonId, kButtonClicked);
-  EXPECT_EQ(dialog.opened, (std::vector<QUrl>{QUrl("http://192.168.1.20"),
-                                              QUrl("http://192.168.1.20")}));
+  EXPECT_EQ(dialog.opened,
+            (std::vector<QUrl>{QUrl("http://192.168.1.20"), QUrl("http://192.168.1.20")}));
   EXPECT_EQ(dialog.storages, std::vector<QString>{"192.168.1.20"});
 
   dialog.deviceList->clearSelection();
@@ -244,6 +246,59 @@ TEST_F(VexiloDlgTest, WhenNothingCanOpenTheUserIsToldInTheirLanguage) {
                                  {OpenTarget::kShares, "smb://10.231.99.9/"}}));
 }
 
+// A search whose port could not be used is named at the foot of the list, in the user's language,
+// with what to do; the line goes once every search runs again.
+class WarnedDlg : public CVexiloDlg {
+ public:
+  std::vector<SearchOff> off;
+
+ protected:
+  void SendSearch() override {}
+  std::vector<SearchOff> SearchesOff() override { return off; }
+};
+
+TEST_F(VexiloDlgTest, SearchesThatCannotRunAreNamedAtTheFootOfTheList) {
+  const SearchOff privilege{true, 67, EACCES, "Permission denied"};
+  const SearchOff held{false, 1900, EADDRINUSE, "Address already in use"};
+  const SearchOff other{false, 1900, ENODEV, "No such device"};
+  EXPECT_EQ(SearchOffWarning(1, privilege, "/usr/bin/tarvelo"),
+            "Broadcast search off: port 67 needs a privilege. Run: sudo setcap "
+            "cap_net_bind_service=+ep /usr/bin/tarvelo");
+  EXPECT_EQ(SearchOffWarning(1, held, "/p"),
+            "Multicast search off: another program holds UDP port 1900.");
+  EXPECT_EQ(SearchOffWarning(1, other, "/p"),
+            "Multicast search off: UDP port 1900: No such device");
+  for (int code = 2; code <= 14; ++code) {
+    SCOPED_TRACE(code);
+    for (const SearchOff& search : {privilege, held, other}) {
+      const QString text = SearchOffWarning(code, search, "/usr/bin/tarvelo");
+      EXPECT_TRUE(text.contains(QString::number(search.port)));
+      EXPECT_EQ(text.contains("/usr/bin/tarvelo"), search.error == EACCES);
+      EXPECT_NE(text, SearchOffWarning(1, search, "/usr/bin/tarvelo"));
+    }
+  }
+
+  WarnedDlg dialog;
+  dialog.off = {privilege, held};
+  dialog.EnsureInitialized();
+  auto* line = dialog.deviceList->viewport()->findChild<QLabel*>();
+  ASSERT_NE(line, nullptr);
+  EXPECT_TRUE(line->isVisibleTo(&dialog));
+  const QString program = QFile::symLinkTarget("/proc/self/exe");
+  const QString whole =
+      SearchOffWarning(1, privilege, program) + "\n" + SearchOffWarning(1, held, program);
+  EXPECT_EQ(line->toolTip(), whole);
+  EXPECT_EQ(line->accessibleName(), whole);
+  // One line inside the list, elided to its width.
+  EXPECT_TRUE(line->text().startsWith("Broadcast search off")) << line->text().toStdString();
+  EXPECT_LE(line->fontMetrics().horizontalAdvance(line->text()), line->width());
+  EXPECT_EQ(line->geometry().bottom(), dialog.deviceList->viewport()->rect().bottom());
+
+  dialog.off.clear();
+  dialog.OnRefresh();
+  EXPECT_FALSE(line->isVisibleTo(&dialog));
+}
+
 TEST_F(VexiloDlgTest, EveryUiStateChangesOnlyItsControls) {
   TestDlg dialog;
   dialog.EnsureInitialized();
@@ -253,9 +308,12 @@ TEST_F(VexiloDlgTest, EveryUiStateChangesOnlyItsControls) {
     std::string after;
   };
   const Case cases[] = {
-      {kUiInitialised, "1111", "0100"}, {kUiSearching, "1110", "0001"},
-      {kUiSearchEnded, "0001", "0100"}, {kUiSearchEnded, "1011", "1110"},
-      {kUiRowSelected, "0001", "1011"}, {kUiNoRowSelected, "1110", "0100"},
+      {kUiInitialised, "1111", "0100"},
+      {kUiSearching, "1110", "0001"},
+      {kUiSearchEnded, "0001", "0100"},
+      {kUiSearchEnded, "1011", "1110"},
+      {kUiRowSelected, "0001", "1011"},
+      {kUiNoRowSelected, "1110", "0100"},
       {7, "1010", "1010"},
   };
   for (const Case& test : cases) {

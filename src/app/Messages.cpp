@@ -1,0 +1,159 @@
+#include "app/Messages.h"
+
+#include <cerrno>
+#include <iterator>
+
+#include "discovery/SearchDeviceManager.h"
+
+namespace {
+
+// The entry of a table indexed by language code - 1, English for an unknown code.
+template <typename Entry, std::size_t N>
+const Entry& ForLanguage(const Entry (&table)[N], int languageCode) {
+  return table[languageCode >= 1 && languageCode <= static_cast<int>(N) ? languageCode - 1 : 0];
+}
+
+struct OpenFailureTexts {
+  const char16_t* webPage;
+  const char16_t* shares;
+};
+
+// Indexed by language code - 1, in the order of the layout documents. %1 is the location.
+constexpr OpenFailureTexts kOpenFailureTexts[] = {
+    {u"Could not open %1.\nMake sure a web browser is installed and set as the default.",
+     u"Could not open %1.\nMake sure a file manager is installed and set as the default for "
+     u"folders."},
+    {u"无法打开 %1。\n请确认已安装网页浏览器并将其设为默认浏览器。",
+     u"无法打开 %1。\n请确认已安装文件管理器并将其设为默认的文件夹打开方式。"},
+    {u"無法開啟 %1。\n請確認已安裝網頁瀏覽器並將其設為預設瀏覽器。",
+     u"無法開啟 %1。\n請確認已安裝檔案管理員並將其設為資料夾的預設開啟程式。"},
+    {u"%1 を開けませんでした。\nWeb "
+     u"ブラウザーがインストールされ、既定に設定されていることを確認してください。",
+     u"%1 "
+     u"を開けませんでした。\nファイルマネージャーがインストールされ、フォルダーの既定に設定されてい"
+     u"ることを確認してください。"},
+    {u"%1 konnte nicht geöffnet werden.\nBitte prüfen Sie, ob ein Webbrowser installiert und als "
+     u"Standard festgelegt ist.",
+     u"%1 konnte nicht geöffnet werden.\nBitte prüfen Sie, ob ein Dateimanager installiert und als "
+     u"Standard für Ordner festgelegt ist."},
+    {u"Impossible d'ouvrir %1.\nVérifiez qu'un navigateur web est installé et défini par défaut.",
+     u"Impossible d'ouvrir %1.\nVérifiez qu'un gestionnaire de fichiers est installé et défini par "
+     u"défaut pour les dossiers."},
+    {u"Не удалось открыть %1.\nУбедитесь, что веб-браузер установлен и выбран по умолчанию.",
+     u"Не удалось открыть %1.\nУбедитесь, что файловый менеджер установлен и выбран по умолчанию "
+     u"для папок."},
+    {u"%1을(를) 열 수 없습니다.\n웹 브라우저가 설치되어 있고 기본값으로 설정되어 있는지 "
+     u"확인하십시오.",
+     u"%1을(를) 열 수 없습니다.\n파일 관리자가 설치되어 있고 폴더의 기본값으로 설정되어 있는지 "
+     u"확인하십시오."},
+    {u"Não foi possível abrir %1.\nVerifique se um navegador web está instalado e definido como "
+     u"predefinido.",
+     u"Não foi possível abrir %1.\nVerifique se um gestor de ficheiros está instalado e definido "
+     u"como predefinido para pastas."},
+    {u"No se pudo abrir %1.\nCompruebe que hay un navegador web instalado y configurado como "
+     u"predeterminado.",
+     u"No se pudo abrir %1.\nCompruebe que hay un gestor de archivos instalado y configurado como "
+     u"predeterminado para las carpetas."},
+    {u"Impossibile aprire %1.\nVerificare che sia installato un browser web impostato come "
+     u"predefinito.",
+     u"Impossibile aprire %1.\nVerificare che sia installato un gestore di file impostato come "
+     u"predefinito per le cartelle."},
+    {u"Kan %1 niet openen.\nControleer of er een webbrowser is geïnstalleerd en als standaard is "
+     u"ingesteld.",
+     u"Kan %1 niet openen.\nControleer of er een bestandsbeheerder is geïnstalleerd en als "
+     u"standaard voor mappen is ingesteld."},
+    {u"Nie można otworzyć %1.\nSprawdź, czy przeglądarka internetowa jest zainstalowana i "
+     u"ustawiona jako domyślna.",
+     u"Nie można otworzyć %1.\nSprawdź, czy menedżer plików jest zainstalowany i ustawiony jako "
+     u"domyślny dla folderów."},
+    {u"Kunne ikke åbne %1.\nKontrollér, at en webbrowser er installeret og valgt som standard.",
+     u"Kunne ikke åbne %1.\nKontrollér, at en filhåndtering er installeret og valgt som standard "
+     u"for mapper."},
+};
+
+struct SearchOffTexts {
+  const char16_t* broadcast;
+  const char16_t* multicast;
+  // %1 the search, %2 the port, %3 the program (privilege) or the system's reason (other).
+  const char16_t* privilege;
+  const char16_t* held;
+  const char16_t* other;
+};
+
+constexpr SearchOffTexts kSearchOffTexts[] = {
+    {u"Broadcast search", u"Multicast search",
+     u"%1 off: port %2 needs a privilege. Run: sudo setcap cap_net_bind_service=+ep %3",
+     u"%1 off: another program holds UDP port %2.", u"%1 off: UDP port %2: %3"},
+    {u"广播搜索", u"组播搜索",
+     u"%1已关闭：端口 %2 需要权限。请运行：sudo setcap cap_net_bind_service=+ep %3",
+     u"%1已关闭：另一个程序占用了 UDP 端口 %2。", u"%1已关闭：UDP 端口 %2：%3"},
+    {u"廣播搜尋", u"多點傳送搜尋",
+     u"%1已關閉：連接埠 %2 需要權限。請執行：sudo setcap cap_net_bind_service=+ep %3",
+     u"%1已關閉：另一個程式佔用了 UDP 連接埠 %2。", u"%1已關閉：UDP 連接埠 %2：%3"},
+    {u"ブロードキャスト検索", u"マルチキャスト検索",
+     u"%1は無効です：ポート %2 には権限が必要です。実行してください：sudo setcap "
+     u"cap_net_bind_service=+ep %3",
+     u"%1は無効です：別のプログラムが UDP ポート %2 を使用しています。",
+     u"%1は無効です：UDP ポート %2：%3"},
+    {u"Broadcast-Suche", u"Multicast-Suche",
+     u"%1 aus: Port %2 braucht eine Berechtigung. Ausführen: sudo setcap "
+     u"cap_net_bind_service=+ep %3",
+     u"%1 aus: Ein anderes Programm belegt UDP-Port %2.", u"%1 aus: UDP-Port %2: %3"},
+    {u"Recherche par diffusion", u"Recherche multicast",
+     u"%1 désactivée : le port %2 exige un privilège. Exécutez : sudo setcap "
+     u"cap_net_bind_service=+ep %3",
+     u"%1 désactivée : un autre programme occupe le port UDP %2.",
+     u"%1 désactivée : port UDP %2 : %3"},
+    {u"Широковещательный поиск", u"Многоадресный поиск",
+     u"%1 отключён: для порта %2 нужны права. Выполните: sudo setcap cap_net_bind_service=+ep %3",
+     u"%1 отключён: UDP-порт %2 занят другой программой.", u"%1 отключён: UDP-порт %2: %3"},
+    {u"브로드캐스트 검색", u"멀티캐스트 검색",
+     u"%1 꺼짐: 포트 %2에는 권한이 필요합니다. 실행: sudo setcap cap_net_bind_service=+ep %3",
+     u"%1 꺼짐: 다른 프로그램이 UDP 포트 %2을(를) 사용 중입니다.", u"%1 꺼짐: UDP 포트 %2: %3"},
+    {u"Pesquisa por difusão", u"Pesquisa multicast",
+     u"%1 desativada: a porta %2 requer um privilégio. Execute: sudo setcap "
+     u"cap_net_bind_service=+ep %3",
+     u"%1 desativada: outro programa está a usar a porta UDP %2.",
+     u"%1 desativada: porta UDP %2: %3"},
+    {u"Búsqueda por difusión", u"Búsqueda multicast",
+     u"%1 desactivada: el puerto %2 requiere un privilegio. Ejecute: sudo setcap "
+     u"cap_net_bind_service=+ep %3",
+     u"%1 desactivada: otro programa ocupa el puerto UDP %2.",
+     u"%1 desactivada: puerto UDP %2: %3"},
+    {u"Ricerca broadcast", u"Ricerca multicast",
+     u"%1 disattivata: la porta %2 richiede un privilegio. Eseguire: sudo setcap "
+     u"cap_net_bind_service=+ep %3",
+     u"%1 disattivata: un altro programma occupa la porta UDP %2.",
+     u"%1 disattivata: porta UDP %2: %3"},
+    {u"Broadcast-zoeken", u"Multicast-zoeken",
+     u"%1 uit: poort %2 vereist een recht. Voer uit: sudo setcap cap_net_bind_service=+ep %3",
+     u"%1 uit: een ander programma gebruikt UDP-poort %2.", u"%1 uit: UDP-poort %2: %3"},
+    {u"Wyszukiwanie rozgłoszeniowe", u"Wyszukiwanie multicast",
+     u"%1 wyłączone: port %2 wymaga uprawnienia. Uruchom: sudo setcap "
+     u"cap_net_bind_service=+ep %3",
+     u"%1 wyłączone: inny program zajmuje port UDP %2.", u"%1 wyłączone: port UDP %2: %3"},
+    {u"Broadcast-søgning", u"Multicast-søgning",
+     u"%1 slået fra: port %2 kræver en rettighed. Kør: sudo setcap cap_net_bind_service=+ep %3",
+     u"%1 slået fra: et andet program bruger UDP-port %2.", u"%1 slået fra: UDP-port %2: %3"},
+};
+
+}  // namespace
+
+QString OpenFailureMessage(int languageCode, OpenTarget target, const QString& location) {
+  const OpenFailureTexts& texts = ForLanguage(kOpenFailureTexts, languageCode);
+  return QString::fromUtf16(target == OpenTarget::kWebPage ? texts.webPage : texts.shares)
+      .arg(location);
+}
+
+QString SearchOffWarning(int languageCode, const SearchOff& search, const QString& program) {
+  const SearchOffTexts& texts = ForLanguage(kSearchOffTexts, languageCode);
+  const QString name = QString::fromUtf16(search.broadcast ? texts.broadcast : texts.multicast);
+  const QString port = QString::number(search.port);
+  if (search.error == EACCES || search.error == EPERM) {
+    return QString::fromUtf16(texts.privilege).arg(name, port, program);
+  }
+  if (search.error == EADDRINUSE) {
+    return QString::fromUtf16(texts.held).arg(name, port);
+  }
+  return QString::fromUtf16(texts.other).arg(name, port, QString::fromStdString(search.text));
+}

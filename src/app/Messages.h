@@ -1,0 +1,17 @@
+#pragma once
+
+// What the window and the command line tell the user, in every language of the layouts. A
+// language code (1 English, 2 Simplified Chinese, ..., 14 Danish; see GetDisplayLanguageCode)
+// chooses the text; an unknown code gives English.
+
+#include <QString>
+
+struct SearchOff;
+
+// When nothing could open LOCATION: a web page (Log In) or a device's shares (My Storage).
+enum class OpenTarget { kWebPage, kShares };
+QString OpenFailureMessage(int languageCode, OpenTarget target, const QString& location);
+
+// One line naming a search that does not run, and what to do about it: grant PROGRAM the
+// capability to use a privileged port, or stop the other program that holds the port.
+QString SearchOffWarning(int languageCode, const SearchOff& search, const QString& program);
