@@ -137,7 +137,66 @@ constexpr SearchOffTexts kSearchOffTexts[] = {
      u"%1 slået fra: et andet program bruger UDP-port %2.", u"%1 slået fra: UDP-port %2: %3"},
 };
 
+struct CycleTexts {
+  const char16_t* oneFound;   // "1 device found."
+  const char16_t* manyFound;  // %1 the count
+  const char16_t* noDevice;   // %1 the ports
+};
+
+constexpr CycleTexts kCycleTexts[] = {
+    {u"1 device found.", u"%1 devices found.",
+     u"No device answered.\nCheck that the device is switched on and connected to this network, "
+     u"and that the firewall lets in UDP ports %1."},
+    {u"找到 1 台设备。", u"找到 %1 台设备。",
+     u"没有设备应答。\n请检查设备是否已开启并连接到此网络，以及防火墙是否允许 UDP 端口 %1。"},
+    {u"找到 1 台裝置。", u"找到 %1 台裝置。",
+     u"沒有裝置回應。\n請檢查裝置是否已開啟並連線到此網路，以及防火牆是否允許 UDP 連接埠 %1。"},
+    {u"1 台のデバイスが見つかりました。", u"%1 台のデバイスが見つかりました。",
+     u"応答したデバイスはありません。\nデバイスの電源が入っていてこのネットワークに接続されている"
+     u"こと、ファイアウォールが UDP ポート %1 を許可していることを確認してください。"},
+    {u"1 Gerät gefunden.", u"%1 Geräte gefunden.",
+     u"Kein Gerät hat geantwortet.\nPrüfen Sie, ob das Gerät eingeschaltet und mit diesem Netzwerk "
+     u"verbunden ist und ob die Firewall die UDP-Ports %1 durchlässt."},
+    {u"1 appareil trouvé.", u"%1 appareils trouvés.",
+     u"Aucun appareil n'a répondu.\nVérifiez que l'appareil est allumé et connecté à ce réseau, et "
+     u"que le pare-feu autorise les ports UDP %1."},
+    {u"Найдено устройств: 1.", u"Найдено устройств: %1.",
+     u"Ни одно устройство не ответило.\nПроверьте, что устройство включено и подключено к этой "
+     u"сети, а брандмауэр пропускает UDP-порты %1."},
+    {u"장치 1대를 찾았습니다.", u"장치 %1대를 찾았습니다.",
+     u"응답한 장치가 없습니다.\n장치가 켜져 있고 이 네트워크에 연결되어 있는지, 방화벽이 UDP 포트 "
+     u"%1을(를) 허용하는지 확인하십시오."},
+    {u"1 dispositivo encontrado.", u"%1 dispositivos encontrados.",
+     u"Nenhum dispositivo respondeu.\nVerifique se o dispositivo está ligado e conectado a esta "
+     u"rede, e se a firewall permite as portas UDP %1."},
+    {u"1 dispositivo encontrado.", u"%1 dispositivos encontrados.",
+     u"Ningún dispositivo respondió.\nCompruebe que el dispositivo está encendido y conectado a "
+     u"esta red, y que el cortafuegos permite los puertos UDP %1."},
+    {u"1 dispositivo trovato.", u"%1 dispositivi trovati.",
+     u"Nessun dispositivo ha risposto.\nVerificare che il dispositivo sia acceso e collegato a "
+     u"questa rete e che il firewall consenta le porte UDP %1."},
+    {u"1 apparaat gevonden.", u"%1 apparaten gevonden.",
+     u"Geen apparaat heeft geantwoord.\nControleer of het apparaat aan staat en met dit netwerk is "
+     u"verbonden, en of de firewall UDP-poorten %1 doorlaat."},
+    {u"Znalezione urządzenia: 1.", u"Znalezione urządzenia: %1.",
+     u"Żadne urządzenie nie odpowiedziało.\nSprawdź, czy urządzenie jest włączone i podłączone do "
+     u"tej sieci oraz czy zapora przepuszcza porty UDP %1."},
+    {u"1 enhed fundet.", u"%1 enheder fundet.",
+     u"Ingen enhed svarede.\nKontrollér, at enheden er tændt og tilsluttet dette netværk, og at "
+     u"firewallen tillader UDP-portene %1."},
+};
+
 }  // namespace
+
+QString DevicesFoundText(int languageCode, int count) {
+  const CycleTexts& texts = ForLanguage(kCycleTexts, languageCode);
+  return count == 1 ? QString::fromUtf16(texts.oneFound)
+                    : QString::fromUtf16(texts.manyFound).arg(count);
+}
+
+QString NoDeviceHint(int languageCode, const QString& ports) {
+  return QString::fromUtf16(ForLanguage(kCycleTexts, languageCode).noDevice).arg(ports);
+}
 
 QString OpenFailureMessage(int languageCode, OpenTarget target, const QString& location) {
   const OpenFailureTexts& texts = ForLanguage(kOpenFailureTexts, languageCode);

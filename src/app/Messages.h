@@ -15,3 +15,8 @@ QString OpenFailureMessage(int languageCode, OpenTarget target, const QString& l
 // One line naming a search that does not run, and what to do about it: grant PROGRAM the
 // capability to use a privileged port, or stop the other program that holds the port.
 QString SearchOffWarning(int languageCode, const SearchOff& search, const QString& program);
+
+// After a search cycle: how many devices were found (COUNT > 0).
+QString DevicesFoundText(int languageCode, int count);
+// After a search cycle that found nothing: what to check, naming the UDP PORTS replies come in on.
+QString NoDeviceHint(int languageCode, const QString& ports);

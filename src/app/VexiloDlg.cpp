@@ -48,6 +48,27 @@ QString PicturePath(const char* name) {
                         QLatin1String(name));
 }
 
+// A note over the whole inside of an empty list, in grey, wrapped and centred: what the list would
+// show if it had rows. It follows the list's size.
+class ViewportNote : public QLabel {
+ public:
+  explicit ViewportNote(QWidget* viewport) : QLabel(viewport) {
+    setWordWrap(true);
+    setAlignment(Qt::AlignCenter);
+    setStyleSheet(QStringLiteral("QLabel { color: #5a6470; background: transparent; }"));
+    setGeometry(viewport->rect().adjusted(8, 4, -8, -4));
+    viewport->installEventFilter(this);
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched == parent() && event->type() == QEvent::Resize) {
+      setGeometry(parentWidget()->rect().adjusted(8, 4, -8, -4));
+    }
+    return QLabel::eventFilter(watched, event);
+  }
+};
+
 // The line that says which search is off: amber, like a desktop's warning bar, one line at the
 // foot of the list's inside, over the rows, which scroll beneath it. It follows the list's size
 // and elides what does not fit; a click on it calls CLICKED.
@@ -219,6 +240,9 @@ void CVexiloDlg::OnRefresh() {
   }
   deviceList->DeleteAllItems();
   DeviceTable::Instance().Clear();
+  if (noDeviceHint_ != nullptr) {
+    noDeviceHint_->hide();
+  }
   SendSearch();
   ShowSearchWarnings();
   ShowWaitSeconds(kSearchCycleSteps);
@@ -234,6 +258,7 @@ void CVexiloDlg::OnTimer(int timerId) {
     searchTimer_.stop();
     countdown = 1;
     SetUiState(kUiSearchEnded);
+    ShowCycleResult();
     return;
   }
   UpdateDeviceList();
@@ -404,6 +429,34 @@ void CVexiloDlg::OpenStorage(const QString& address) {
 
 std::vector<SearchOff> CVexiloDlg::SearchesOff() {
   return SearchDeviceManager::Instance().SearchesOff();
+}
+
+std::vector<std::int32_t> CVexiloDlg::ReplyPorts() {
+  return SearchDeviceManager::Instance().ReplyPorts();
+}
+
+void CVexiloDlg::ShowCycleResult() {
+  if (!ControlsBound()) {
+    return;
+  }
+  const int count = deviceList->GetItemCount();
+  if (count > 0) {
+    waitText->ChangeText(DevicesFoundText(GetDisplayLanguageCode(), count));
+    waitText->show();
+    return;
+  }
+  QStringList ports;
+  for (const std::int32_t port : ReplyPorts()) {
+    ports << QString::number(port);
+  }
+  if (noDeviceHint_ == nullptr) {
+    noDeviceHint_ = new ViewportNote(deviceList->viewport());
+  }
+  noDeviceHint_->setText(NoDeviceHint(GetDisplayLanguageCode(), ports.join(QStringLiteral(", "))));
+  noDeviceHint_->show();
+  if (searchWarning_ != nullptr) {
+    searchWarning_->raise();
+  }
 }
 
 void CVexiloDlg::ShowSearchWarnings() {

@@ -77,6 +77,9 @@ class CVexiloDlg : public CLayoutDialog {
   // could not be used) with what to do; hides it when every search runs. The whole text is the
   // line's tooltip, and a click on the line shows it in a message that can be copied.
   void ShowSearchWarnings();
+  // Once a cycle has ended: how many devices were found, in the wait text's place; or, when none
+  // answered, what to check, in the list's empty area.
+  void ShowCycleResult();
   void OnCancel();
   void SetUiState(int state);
   void ShowWaitSeconds(int seconds);
@@ -110,8 +113,10 @@ class CVexiloDlg : public CLayoutDialog {
   virtual void OpenUrl(const QUrl& url);
   // Opens the storage of the device at `address`, off the window's thread; tests replace it.
   virtual void OpenStorage(const QString& address);
-  // The searches whose socket could not be made; tests replace it.
+  // The searches whose socket could not be made, and the ports replies come in on; tests
+  // replace them.
   virtual std::vector<SearchOff> SearchesOff();
+  virtual std::vector<std::int32_t> ReplyPorts();
   // Tells the user that nothing could open LOCATION, in a message beside the window that does
   // not block it.
   virtual void ShowOpenFailure(OpenTarget target, const QString& location);
@@ -129,6 +134,7 @@ class CVexiloDlg : public CLayoutDialog {
 
   QBasicTimer searchTimer_;
   QLabel* searchWarning_ = nullptr;
+  QLabel* noDeviceHint_ = nullptr;
   // Where Log In and My Storage report back from their threads.
   std::shared_ptr<ReplyChannel> replies_;
 };

@@ -160,6 +160,18 @@ std::vector<SearchOff> SearchDeviceManager::SearchesOff() const {
   return off;
 }
 
+std::vector<std::int32_t> SearchDeviceManager::ReplyPorts() const {
+  std::vector<std::int32_t> ports;
+  for (const WorkerEntry& entry : workerList) {
+    const std::int32_t port = entry.worker->Port();
+    if (entry.worker->CreateError() == 0 &&
+        std::find(ports.begin(), ports.end(), port) == ports.end()) {
+      ports.push_back(port);
+    }
+  }
+  return ports;
+}
+
 bool SearchDeviceManager::WaitForWorkThreads(std::chrono::milliseconds timeout) {
   for (WorkerEntry& entry : workerList) {
     if (!entry.worker->WaitForWorkThreads(timeout)) {

@@ -60,6 +60,9 @@ class SearchDeviceManager {
   // The fixed searches (broadcast, multicast) whose socket could not be made, in worker order.
   // The per-address workers move to the next port instead and are not listed.
   std::vector<SearchOff> SearchesOff() const;
+  // The UDP ports replies and announcements come in on: those of the workers whose socket is
+  // open (67, 1900 and each per-address worker's), each once, in worker order.
+  std::vector<std::int32_t> ReplyPorts() const;
   // Waits until every worker's receive threads have ended (after StopSearch).
   bool WaitForWorkThreads(std::chrono::milliseconds timeout);
 

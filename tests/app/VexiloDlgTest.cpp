@@ -156,7 +156,8 @@ TEST_F(VexiloDlgTest, ASearchCycleCountsDownAndShowsNewAddressesOnTop) {
   EXPECT_FALSE(dialog.SearchTimerActive());
   EXPECT_EQ(dialog.Countdown(), 1);
   EXPECT_EQ(Rows(dialog).size(), 3u);
-  EXPECT_EQ(Buttons(dialog), "0100");
+  EXPECT_EQ(Buttons(dialog), "0101");
+  EXPECT_EQ(dialog.waitText->drawnText, "3 devices found.");
 
   // Refresh empties list and table and starts again.
   dialog.OnCtrlCommand(kRefreshButtonId, kButtonClicked);
@@ -176,7 +177,7 @@ TEST_F(VexiloDlgTest, ClicksOnRowsDecideLogInAndMyStorage) {
   }
   dialog.deviceList->selectRow(0);
   dialog.OnCtrlNotify(kDeviceListId, kNotifyClick);
-  EXPECT_EQ(Buttons(dialog), "1110");
+  EXPECT_EQ(Buttons(dialog), "1111");
   dialog.OnCtrlCommand(kLogInButtonId, kButtonClicked);
   dialog.OnCtrlNotify(kDeviceListId, kNotifyDoubleClick);
   dialog.OnCtrlCommand(kStorageButtonId, kButtonClicked);
@@ -186,7 +187,7 @@ TEST_F(VexiloDlgTest, ClicksOnRowsDecideLogInAndMyStorage) {
 
   dialog.deviceList->clearSelection();
   dialog.OnCtrlNotify(kDeviceListId, kNotifyClick);
-  EXPECT_EQ(Buttons(dialog), "0100");
+  EXPECT_EQ(Buttons(dialog), "0101");
   // Nothing selected: a double click, Log In and My Storage do nothing.
   dialog.OnCtrlNotify(kDeviceListId, kNotifyDoubleClick);
   dialog.OnLogIn();
@@ -251,11 +252,51 @@ TEST_F(VexiloDlgTest, WhenNothingCanOpenTheUserIsToldInTheirLanguage) {
 class WarnedDlg : public CVexiloDlg {
  public:
   std::vector<SearchOff> off;
+  std::vector<std::int32_t> ports = {67, 1900, 1530};
 
  protected:
   void SendSearch() override {}
   std::vector<SearchOff> SearchesOff() override { return off; }
+  std::vector<std::int32_t> ReplyPorts() override { return ports; }
 };
+
+// After a cycle the wait text's place counts the devices found; when none answered, the empty list
+// says what to check, with the ports replies really come in on.
+TEST_F(VexiloDlgTest, ACycleWithoutDevicesSaysWhatToCheck) {
+  EXPECT_EQ(DevicesFoundText(1, 1), "1 device found.");
+  EXPECT_EQ(DevicesFoundText(1, 12), "12 devices found.");
+  for (int code = 2; code <= 14; ++code) {
+    SCOPED_TRACE(code);
+    EXPECT_TRUE(DevicesFoundText(code, 12).contains("12"));
+    EXPECT_NE(DevicesFoundText(code, 12), DevicesFoundText(1, 12));
+    EXPECT_TRUE(NoDeviceHint(code, "67, 1900").contains("67, 1900"));
+    EXPECT_NE(NoDeviceHint(code, "67"), NoDeviceHint(1, "67"));
+  }
+
+  WarnedDlg dialog;
+  dialog.EnsureInitialized();
+  for (int tick = 1; tick <= kSearchCycleSteps; ++tick) {
+    dialog.OnTimer(kSearchTimerId);
+  }
+  auto* hint = dialog.deviceList->viewport()->findChild<QLabel*>();
+  ASSERT_NE(hint, nullptr);
+  EXPECT_TRUE(hint->isVisibleTo(&dialog));
+  EXPECT_EQ(hint->text(),
+            "No device answered.\nCheck that the device is switched on and connected to this "
+            "network, and that the firewall lets in UDP ports 67, 1900, 1530.");
+  EXPECT_TRUE(dialog.waitText->isHidden());
+
+  // Refresh takes the hint away; a cycle with a device counts it instead.
+  dialog.OnRefresh();
+  EXPECT_FALSE(hint->isVisibleTo(&dialog));
+  Report(Device("10.0.0.1", "first", "HomeNas"));
+  for (int tick = 1; tick <= kSearchCycleSteps; ++tick) {
+    dialog.OnTimer(kSearchTimerId);
+  }
+  EXPECT_FALSE(hint->isVisibleTo(&dialog));
+  EXPECT_EQ(dialog.waitText->drawnText, "1 device found.");
+  EXPECT_FALSE(dialog.waitText->isHidden());
+}
 
 TEST_F(VexiloDlgTest, SearchesThatCannotRunAreNamedAtTheFootOfTheList) {
   const SearchOff privilege{true, 67, EACCES, "Permission denied"};
@@ -380,7 +421,7 @@ TEST_F(VexiloDlgTest, WithoutAMouseAUserFindsOpensRefreshesAndCloses) {
   Type(Qt::Key_Tab);
   EXPECT_EQ(QApplication::focusWidget(), dialog.deviceList);
   EndCycle(dialog);
-  EXPECT_EQ(Buttons(dialog), "0100");
+  EXPECT_EQ(Buttons(dialog), "0101");
 
   // The keys of the list select a row as a click does: Log In and My Storage follow.
   struct Step {
@@ -389,8 +430,8 @@ TEST_F(VexiloDlgTest, WithoutAMouseAUserFindsOpensRefreshesAndCloses) {
     const char* buttons;
   };
   const Step steps[] = {
-      {Qt::Key_Down, 0, "1110"},     {Qt::Key_End, 2, "1110"}, {Qt::Key_Home, 0, "1110"},
-      {Qt::Key_PageDown, 2, "1110"}, {Qt::Key_Up, 1, "1110"},  {Qt::Key_PageUp, 0, "1110"},
+      {Qt::Key_Down, 0, "1111"},     {Qt::Key_End, 2, "1111"}, {Qt::Key_Home, 0, "1111"},
+      {Qt::Key_PageDown, 2, "1111"}, {Qt::Key_Up, 1, "1111"},  {Qt::Key_PageUp, 0, "1111"},
   };
   for (const Step& step : steps) {
     SCOPED_TRACE(::testing::Message() << "key " << step.key);
@@ -400,7 +441,7 @@ TEST_F(VexiloDlgTest, WithoutAMouseAUserFindsOpensRefreshesAndCloses) {
   }
   Type(Qt::Key_Space, Qt::ControlModifier);
   EXPECT_EQ(dialog.GetSelectedRow(), -1);
-  EXPECT_EQ(Buttons(dialog), "0100");
+  EXPECT_EQ(Buttons(dialog), "0101");
   Type(Qt::Key_Down);
   EXPECT_EQ(dialog.GetSelectedRow(), 1);
 
