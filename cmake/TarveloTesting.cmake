@@ -11,7 +11,9 @@ function(add_unit_test)
   add_test(NAME ${T_NAME} COMMAND ${T_NAME})
   set(env "LANG=C.UTF-8" "LC_ALL=C.UTF-8")
   if(T_GUI)
-    list(APPEND env "QT_QPA_PLATFORM=offscreen")
+    # Settings the window remembers go to a folder of the test's own, never the user's.
+    list(APPEND env "QT_QPA_PLATFORM=offscreen"
+      "XDG_CONFIG_HOME=${CMAKE_CURRENT_BINARY_DIR}/${T_NAME}-config")
   endif()
   if(NOT T_LABELS)
     if(T_GUI)

@@ -5,17 +5,21 @@
 #include <thread>
 
 #include <QCoreApplication>
+#include <QCursor>
 #include <QFile>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QScreen>
 #include <QTimerEvent>
 
 #include "app/DeviceTable.h"
 #include "app/SearchCommand.h"
 #include "app/SkinDeployment.h"
 #include "app/StorageAccess.h"
+#include "app/WindowPlace.h"
 #include "controls/Buttons.h"
 #include "controls/CtrlNotify.h"
 #include "controls/ShowCtrls.h"
@@ -138,8 +142,22 @@ bool CVexiloDlg::OnInitDialog() {
   SetUiState(kUiInitialised);
   setWindowTitle(QString::fromLatin1(kProductTitle));
   InitDeviceList();
+  // The skin is drawn for one size: the window manager offers neither resizing nor maximising.
+  setFixedSize(size());
+  QList<QRect> screens;
+  for (const QScreen* screen : QGuiApplication::screens()) {
+    screens << screen->availableGeometry();
+  }
+  move(ChooseWindowPlace(RememberedWindowPlace(), size(), screens, QCursor::pos()));
   OnRefresh();
   return true;
+}
+
+void CVexiloDlg::done(int result) {
+  if (isVisible()) {
+    RememberWindowPlace(pos());
+  }
+  CLayoutDialog::done(result);
 }
 
 void CVexiloDlg::BindControls() {
@@ -227,6 +245,7 @@ void CVexiloDlg::InitDeviceList() {
   deviceList->SetHeaderTextColor(
       GetLayoutString(QStringLiteral("SEARCH_DEVICE_LIST_HEADER_FONT_COLOR")));
   deviceList->GetHeaderCtrl()->heightScale = kHeaderHeightScale;
+  deviceList->FitColumnsToWidth();
   int index = 0;
   for (const DeviceColumn& column : kDeviceColumns) {
     deviceList->InsertColumn(index++, GetLayoutString(QString::fromUtf16(column.headingId)),

@@ -122,6 +122,8 @@ class CVexiloDlg : public CLayoutDialog {
   virtual void ShowOpenFailure(OpenTarget target, const QString& location);
 
   void timerEvent(QTimerEvent* event) override;
+  // Remembers where the window was when it closes.
+  void done(int result) override;
   // F5 refreshes while Refresh is enabled; the other keys are the dialog's (Escape closes).
   void keyPressEvent(QKeyEvent* event) override;
 

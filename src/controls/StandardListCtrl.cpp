@@ -1,5 +1,7 @@
 #include "controls/StandardListCtrl.h"
 
+#include <algorithm>
+
 #include <QEvent>
 #include <QFocusEvent>
 #include <QFontMetricsF>
@@ -137,7 +139,40 @@ int CStandardListCtrl::InsertColumn(int index, const QString& title, ColumnAlign
   titleItem->setTextAlignment(CellAlignment(align));
   setHorizontalHeaderItem(at, titleItem);
   setColumnWidth(at, width);
+  insertedWidths_.insert(insertedWidths_.begin() + at, width);
+  ScaleColumns();
   return at;
+}
+
+void CStandardListCtrl::FitColumnsToWidth() {
+  fitColumns_ = true;
+  ScaleColumns();
+}
+
+void CStandardListCtrl::resizeEvent(QResizeEvent* event) {
+  CBasicListCtrl::resizeEvent(event);
+  ScaleColumns();
+}
+
+void CStandardListCtrl::ScaleColumns() {
+  long long total = 0;
+  for (const int width : insertedWidths_) {
+    total += std::max(0, width);
+  }
+  const int inside = viewport()->width();
+  if (!fitColumns_ || total <= 0 || inside <= 0) {
+    return;
+  }
+  // Each column its share, rounded down; the last takes what rounding left, so that together
+  // they fill the inside exactly.
+  int given = 0;
+  for (std::size_t column = 0; column < insertedWidths_.size(); ++column) {
+    const int width = column + 1 == insertedWidths_.size()
+                          ? inside - given
+                          : static_cast<int>(std::max(0, insertedWidths_[column]) * inside / total);
+    setColumnWidth(static_cast<int>(column), width);
+    given += width;
+  }
 }
 
 int CStandardListCtrl::InsertItem(int index, const QString& text) {

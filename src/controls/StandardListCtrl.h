@@ -12,6 +12,7 @@
 // not fit its column, and is drawn shortened, carries its whole text as its tooltip.
 
 #include <cstdint>
+#include <vector>
 
 #include <QImage>
 
@@ -72,6 +73,11 @@ class CStandardListCtrl : public CBasicListCtrl {
   // With single selection at most one row is selected; otherwise Ctrl and Shift extend it.
   void SetSingleSelection(bool on);
 
+  // From now on the columns share the list's inside width in the proportions of the widths they
+  // were inserted with, whenever that width changes (a vertical scroll bar coming or going, a
+  // resize), so that no horizontal scroll bar shows while the texts fit.
+  void FitColumnsToWidth();
+
   // True when `text` drawn in a cell of `column` does not fit and is shortened.
   bool TextElided(int column, const QString& text) const;
 
@@ -88,8 +94,11 @@ class CStandardListCtrl : public CBasicListCtrl {
   void focusInEvent(QFocusEvent* event) override;
   void focusOutEvent(QFocusEvent* event) override;
   void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+  // The viewport's size changed.
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
+  void ScaleColumns();
   void UpdateRowHeight();
   // The tooltips of the cells of one column, or of all columns, for the current widths and font.
   void UpdateColumnToolTips(int column);
@@ -101,4 +110,7 @@ class CStandardListCtrl : public CBasicListCtrl {
   CStandardHeaderCtrl* header_;
   // Set by a left press in the item area; the release that follows is the click.
   bool leftPressed_ = false;
+  // The widths the columns were inserted with, and whether they are scaled to the width.
+  std::vector<int> insertedWidths_;
+  bool fitColumns_ = false;
 };

@@ -14,6 +14,8 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QFile>
+#include <QHeaderView>
+#include <QScrollBar>
 #include <QLabel>
 #include <QTest>
 
@@ -125,7 +127,8 @@ TEST_F(VexiloDlgTest, ASearchCycleCountsDownAndShowsNewAddressesOnTop) {
   EXPECT_EQ(dialog.waitText->drawnText, "Searching for new devices, please wait 10s...");
   EXPECT_EQ(Buttons(dialog), "0001");
   EXPECT_EQ(dialog.deviceList->columnCount(), 3);
-  EXPECT_EQ(dialog.deviceList->columnWidth(1), 122);
+  // The design's 122 pixels of 311, scaled to the list's inside width of 306.
+  EXPECT_EQ(dialog.deviceList->columnWidth(1), 120);
 
   Report(Device("10.0.0.1", "first", "HomeNas"));
   Report(Device("10.0.0.2", "second", "HomeNas"));
@@ -338,6 +341,29 @@ TEST_F(VexiloDlgTest, SearchesThatCannotRunAreNamedAtTheFootOfTheList) {
   dialog.off.clear();
   dialog.OnRefresh();
   EXPECT_FALSE(line->isVisibleTo(&dialog));
+}
+
+// The window has one size, opens where it was last closed, and its columns fill the list's
+// inside exactly, so no horizontal scroll bar shows while the texts fit.
+TEST_F(VexiloDlgTest, FixedSizeRememberedPlaceAndColumnsThatFit) {
+  {
+    TestDlg dialog;
+    dialog.EnsureInitialized();
+    EXPECT_EQ(dialog.minimumSize(), QSize(328, 245));
+    EXPECT_EQ(dialog.maximumSize(), QSize(328, 245));
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    const QHeaderView* header = dialog.deviceList->horizontalHeader();
+    EXPECT_EQ(header->length(), dialog.deviceList->viewport()->width());
+    EXPECT_FALSE(dialog.deviceList->horizontalScrollBar()->isVisible());
+    // The proportions of the design's 96, 122 and 93 pixels stay.
+    EXPECT_NEAR(header->sectionSize(1) * 96.0 / header->sectionSize(0), 122.0, 2.0);
+    dialog.move(120, 90);
+    dialog.OnCancel();
+  }
+  TestDlg reopened;
+  reopened.EnsureInitialized();
+  EXPECT_EQ(reopened.pos(), QPoint(120, 90));
 }
 
 TEST_F(VexiloDlgTest, EveryUiStateChangesOnlyItsControls) {
