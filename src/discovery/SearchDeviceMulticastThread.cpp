@@ -55,8 +55,9 @@ void CSearchDeviceMulticastThread::HandleReceiveData(const char* data, std::int3
     return;
   }
   // A repeat of the last record clears it, so a run of identical messages is handed on every
-  // second time.
-  if (!AcceptDevice(device, true)) {
+  // second time. The report type counts: a goodbye right after the same device's announcement,
+  // or its return right after a goodbye, is news, not a repeat.
+  if (!AcceptDevice(device, true, true)) {
     WriteLog("SendThread %d : Handle Mulitcast Recive Information Fail : Old Device, type = %d ",
              Port(), device.type);
     return;
@@ -80,7 +81,6 @@ void CSearchDeviceMulticastThread::AlterMulticastGroup(GroupChange change) {
                                          : "SendThread %d : Leave To Multicast Group Info ",
              Port());
   } catch (const std::exception& error) {
-    WriteLog("SendThread %d : Alter Device Mulitcast Group Error : %s  \r\n", Port(),
-             error.what());
+    WriteLog("SendThread %d : Alter Device Mulitcast Group Error : %s  \r\n", Port(), error.what());
   }
 }

@@ -288,9 +288,10 @@ void CSearchDeviceThread::CloseSocket() {
 
 bool CSearchDeviceThread::OnWorkThread() const { return currentWorker == this; }
 
-bool CSearchDeviceThread::AcceptDevice(const DeviceInfo& device, bool clearWhenSame) {
+bool CSearchDeviceThread::AcceptDevice(const DeviceInfo& device, bool clearWhenSame,
+                                       bool compareType) {
   boost::mutex::scoped_lock lock(lastDeviceMutex);
-  if (IsSameDevice(device, lastDevice)) {
+  if (IsSameDevice(device, lastDevice) && (!compareType || device.type == lastDevice.type)) {
     if (clearWhenSame) {
       lastDevice.Reset();
     }

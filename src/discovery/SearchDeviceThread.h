@@ -86,8 +86,9 @@ class CSearchDeviceThread {
   // True on this worker's own receive thread.
   bool OnWorkThread() const;
   // Compares a freshly parsed record with lastDevice and replaces it when it differs, under the
-  // worker's lock: true when the record is new.
-  bool AcceptDevice(const DeviceInfo& device, bool clearWhenSame);
+  // worker's lock: true when the record is new. With COMPARE_TYPE, records of another report
+  // type (an announcement, a goodbye, a reply) differ even when every text is the same.
+  bool AcceptDevice(const DeviceInfo& device, bool clearWhenSame, bool compareType = false);
 
   DeviceInfo lastDevice;
   boost::asio::io_context ioService;

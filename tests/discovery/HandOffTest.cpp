@@ -114,11 +114,12 @@ TEST_F(WorkerHandOffTest, MulticastWorkerHandsOnIdenticalMessagesEverySecondTime
   alive.To(worker);     // old device; the last record is cleared
   alive.To(worker);     // handed on again
   noDevice.To(worker);  // dropped; the last record stays
-  byebye.To(worker);    // equal but for the type: old device, so the goodbye is lost
-  byebye.To(worker);    // handed on
+  byebye.To(worker);    // equal but for the type: the device leaving, handed on
+  byebye.To(worker);    // old device; the last record is cleared
+  alive.To(worker);     // the device back, handed on
   other.To(worker);
   byebye.To(worker);
-  EXPECT_EQ(Ids(), "abc/2 abc/2 abc/4 other/2 abc/4 ");
+  EXPECT_EQ(Ids(), "abc/2 abc/2 abc/4 abc/2 other/2 abc/4 ");
 }
 
 }  // namespace

@@ -63,10 +63,13 @@ TEST_F(EngineLabTest, AnnouncementsReachTheGroupWorkerWithTheirTypes) {
     int type;
   } announcements[] = {
       {Notify("ssdp:alive", "A", "nasA", location), true, 2},
-      // The same device again, now leaving: an old device, and the memory of it is cleared...
-      {Notify("ssdp:byebye", "A", "nasA", location), false, 4},
-      // ...so the next identical one is handed on.
+      // The same device leaving, and coming back: each a report of another type.
       {Notify("ssdp:byebye", "A", "nasA", location), true, 4},
+      {Notify("ssdp:alive", "A", "nasA", location), true, 2},
+      // The same announcement again: an old device, and the memory of it is cleared...
+      {Notify("ssdp:alive", "A", "nasA", location), false, 2},
+      // ...so the next identical one is handed on.
+      {Notify("ssdp:alive", "A", "nasA", location), true, 2},
       {Notify("ssdp:update", "B", "nasB", location), true, 0},
       // Neither NT nor USN names the root device: not an announcement of a storage device.
       {Notify("ssdp:alive", "C", "nasC", location, "urn:schemas-upnp-org:device:HomeNasDevice:1"),
@@ -94,7 +97,7 @@ TEST_F(EngineLabTest, AnnouncementsReachTheGroupWorkerWithTheirTypes) {
     EXPECT_NE(item.message.find(std::string("uuid:") + each.device.id + "::"), std::string::npos);
   }
   EXPECT_EQ(log->Count(L("SendThread 1900 : Handle Mulitcast Recive Information Fail : Old "
-                         "Device, type = 4 ")),
+                         "Device, type = 2 ")),
             1u);
   // Every announcement reached the worker, the one without a root device included.
   EXPECT_EQ(log->Count(L("SendThread 1900 : Handle Mulitcast Recive Information  ")),
