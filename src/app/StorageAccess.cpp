@@ -39,8 +39,8 @@ QString StorageSystem::UnmountGvfs(const GvfsMount& mount) {
   return GvfsMountTracker(QDBusConnection::sessionBus()).Unmount(mount);
 }
 
-QString StorageSystem::MountGvfs(const GvfsMountSpec& spec) {
-  return GvfsMountTracker(QDBusConnection::sessionBus()).Mount(spec);
+QString StorageSystem::MountGvfs(const GvfsMountItems& items) {
+  return GvfsMountTracker(QDBusConnection::sessionBus()).Mount(items);
 }
 
 std::optional<QByteArray> StorageSystem::ReadMountTable() {
@@ -135,7 +135,7 @@ bool DeleteConnections(const QString& address) {
     const QString failure = system.UnmountGvfs(mount);
     if (failure.isEmpty()) {
       WriteLog("My Storage: unmounted GVFS mount \"%s\" (%s)", Utf8(mount.displayName).constData(),
-               mount.spec.value(QStringLiteral("type")).constData());
+               mount.items.value(QStringLiteral("type")).constData());
     } else {
       WriteLog("My Storage: GVFS mount \"%s\" not unmounted: %s",
                Utf8(mount.displayName).constData(), Utf8(failure).constData());
@@ -200,7 +200,7 @@ bool OpenServerInExplorer(const QString& address) {
   // stale view of a mount that another program removed; mounted first, it shows the shares. A
   // device that wants a password is not mounted here: the file manager asks for it.
   if (bus) {
-    const QString failure = system.MountGvfs(SmbServerSpec(address));
+    const QString failure = system.MountGvfs(SmbServerItems(address));
     if (!failure.isEmpty()) {
       WriteLog("My Storage: %s not mounted beforehand: %s", Utf8(location).constData(),
                Utf8(failure).constData());

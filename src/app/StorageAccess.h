@@ -44,7 +44,7 @@ class StorageSystem {
   virtual std::optional<std::vector<GvfsMount>> ListGvfsMounts(QString* error);
   // Empty on success, else the reason.
   virtual QString UnmountGvfs(const GvfsMount& mount);
-  virtual QString MountGvfs(const GvfsMountSpec& spec);
+  virtual QString MountGvfs(const GvfsMountItems& items);
   // The kernel's mount table of this process; nothing when it cannot be read.
   virtual std::optional<QByteArray> ReadMountTable();
   // Runs a command (never through a shell) and waits up to TIMEOUT for its outcome.

@@ -53,7 +53,7 @@ QString LauncherFailure(const CommandOutcome& outcome) {
          (output.isEmpty() ? QString() : QStringLiteral(" (") + output + QLatin1Char(')'));
 }
 
-// The folders the session bus reads service files from, as the D-Bus specification lists them
+// The folders the session bus reads service files from, as D-Bus documents them
 // for a session bus.
 QStringList ServiceFolders() {
   QStringList folders;

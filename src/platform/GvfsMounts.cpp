@@ -38,10 +38,10 @@ QByteArray FromByteString(QByteArray bytes) {
 
 QByteArray ToByteString(const QByteArray& text) { return text + '\0'; }
 
-// A mount specification is (aya{sv}): a path prefix and the items, each a byte string in a
+// A mount description is (aya{sv}): a path prefix and the items, each a byte string in a
 // variant.
-GvfsMountSpec ReadSpec(const QDBusArgument& argument) {
-  GvfsMountSpec spec;
+GvfsMountItems ReadItems(const QDBusArgument& argument) {
+  GvfsMountItems items;
   QByteArray prefix;
   argument.beginStructure();
   argument >> prefix;
@@ -52,15 +52,15 @@ GvfsMountSpec ReadSpec(const QDBusArgument& argument) {
     argument.beginMapEntry();
     argument >> key >> value;
     argument.endMapEntry();
-    spec.insert(key, FromByteString(value.variant().toByteArray()));
+    items.insert(key, FromByteString(value.variant().toByteArray()));
   }
   argument.endMap();
   argument.endStructure();
-  return spec;
+  return items;
 }
 
 // One mount is (sossssssbay(aya{sv})ay): its backend and object, display name, stable name,
-// content types, icon, symbolic icon, file name encoding, visibility, FUSE path, specification
+// content types, icon, symbolic icon, file name encoding, visibility, FUSE path, description
 // and default location.
 GvfsMount ReadMount(const QDBusArgument& argument) {
   GvfsMount mount;
@@ -70,7 +70,7 @@ GvfsMount ReadMount(const QDBusArgument& argument) {
   argument.beginStructure();
   argument >> mount.dbusId >> path >> mount.displayName >> ignored >> ignored >> ignored >>
       ignored >> ignored >> mount.userVisible >> ignoredBytes;
-  mount.spec = ReadSpec(argument);
+  mount.items = ReadItems(argument);
   argument >> ignoredBytes;
   argument.endStructure();
   mount.objectPath = path.path();
@@ -85,11 +85,11 @@ QString CallError(const QDBusMessage& reply) {
 
 QString GvfsMount::Host() const {
   const QByteArray host =
-      spec.contains(QStringLiteral("server")) ? spec.value("server") : spec.value("host");
+      items.contains(QStringLiteral("server")) ? items.value("server") : items.value("host");
   return HostOnly(QString::fromUtf8(host));
 }
 
-GvfsMountSpec SmbServerSpec(const QString& address) {
+GvfsMountItems SmbServerItems(const QString& address) {
   return {{QStringLiteral("type"), QByteArrayLiteral("smb-server")},
           {QStringLiteral("server"), address.toUtf8()}};
 }
@@ -128,18 +128,18 @@ QString GvfsMountTracker::Unmount(const GvfsMount& mount) const {
   return reply.type() == QDBusMessage::ReplyMessage ? QString() : CallError(reply);
 }
 
-QString GvfsMountTracker::Mount(const GvfsMountSpec& spec) const {
-  QDBusArgument specArgument;
-  specArgument.beginStructure();
-  specArgument << ToByteString("/");
-  specArgument.beginMap(QMetaType::fromType<QString>(), QMetaType::fromType<QDBusVariant>());
-  for (auto item = spec.cbegin(); item != spec.cend(); ++item) {
-    specArgument.beginMapEntry();
-    specArgument << item.key() << QDBusVariant(QVariant(ToByteString(item.value())));
-    specArgument.endMapEntry();
+QString GvfsMountTracker::Mount(const GvfsMountItems& items) const {
+  QDBusArgument itemsArgument;
+  itemsArgument.beginStructure();
+  itemsArgument << ToByteString("/");
+  itemsArgument.beginMap(QMetaType::fromType<QString>(), QMetaType::fromType<QDBusVariant>());
+  for (auto item = items.cbegin(); item != items.cend(); ++item) {
+    itemsArgument.beginMapEntry();
+    itemsArgument << item.key() << QDBusVariant(QVariant(ToByteString(item.value())));
+    itemsArgument.endMapEntry();
   }
-  specArgument.endMap();
-  specArgument.endStructure();
+  itemsArgument.endMap();
+  itemsArgument.endStructure();
 
   QDBusArgument source;
   source.beginStructure();
@@ -148,7 +148,7 @@ QString GvfsMountTracker::Mount(const GvfsMountSpec& spec) const {
 
   QDBusMessage call = QDBusMessage::createMethodCall(
       kDaemonService, kTrackerPath, kTrackerInterface, QStringLiteral("MountLocation"));
-  call << QVariant::fromValue(specArgument) << QVariant::fromValue(source);
+  call << QVariant::fromValue(itemsArgument) << QVariant::fromValue(source);
   const QDBusMessage reply = bus_.call(call, QDBus::Block, kMountTimeoutMs);
   if (reply.type() == QDBusMessage::ReplyMessage || reply.errorName() == kAlreadyMountedError) {
     return {};

@@ -13,23 +13,23 @@
 #include <QMap>
 #include <QString>
 
-// A GVFS mount specification: "type" (smb-server, smb-share, ftp, ...) and the items that say
+// A GVFS mount description: "type" (smb-server, smb-share, ftp, ...) and the items that say
 // what is mounted ("server" or "host", "share", "user", "port", ...), all byte strings.
-using GvfsMountSpec = QMap<QString, QByteArray>;
+using GvfsMountItems = QMap<QString, QByteArray>;
 
 struct GvfsMount {
   QString dbusId;      // the bus name of the backend that serves the mount
   QString objectPath;  // the mount's object at that backend
   QString displayName;
   bool userVisible = false;
-  GvfsMountSpec spec;
+  GvfsMountItems items;
 
   // The host the mount reaches: its "server" item, else its "host" item, without a user or port.
   QString Host() const;
 };
 
-// The specification of the server connection that browsing smb://ADDRESS/ makes.
-GvfsMountSpec SmbServerSpec(const QString& address);
+// The description of the server connection that browsing smb://ADDRESS/ makes.
+GvfsMountItems SmbServerItems(const QString& address);
 
 class GvfsMountTracker {
  public:
@@ -42,10 +42,10 @@ class GvfsMountTracker {
   // Asks the mount's backend to unmount it. Empty on success, else the reason.
   QString Unmount(const GvfsMount& mount) const;
 
-  // Mounts SPEC without asking anybody anything: a device that lets guests in is mounted, one
+  // Mounts ITEMS without asking anybody anything: a device that lets guests in is mounted, one
   // that asks for a password is not (the file manager asks when it opens the location). A
   // location that is already mounted counts as mounted. Empty on success, else the reason.
-  QString Mount(const GvfsMountSpec& spec) const;
+  QString Mount(const GvfsMountItems& items) const;
 
  private:
   QDBusConnection bus_;

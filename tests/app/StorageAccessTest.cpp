@@ -26,24 +26,24 @@ using testsupport::ScopedEnvironment;
 
 namespace {
 
-GvfsMount Mount(const char* name, GvfsMountSpec spec, bool visible = true) {
+GvfsMount Mount(const char* name, GvfsMountItems items, bool visible = true) {
   GvfsMount mount;
   mount.dbusId = ":1.8";
   mount.objectPath = QStringLiteral("/org/gtk/vfs/mount/") + name;
   mount.displayName = name;
   mount.userVisible = visible;
-  mount.spec = std::move(spec);
+  mount.items = std::move(items);
   return mount;
 }
 
 // The device 10.231.50.2 and its neighbour 10.231.50.20 as GVFS and the kernel list them.
 const std::vector<GvfsMount> kGvfsMounts = {
-    Mount("browse2", SmbServerSpec("10.231.50.2"), false),
+    Mount("browse2", SmbServerItems("10.231.50.2"), false),
     Mount("public20", {{"type", "smb-share"}, {"server", "10.231.50.20"}, {"share", "public"}}),
     Mount(
         "public2",
         {{"type", "smb-share"}, {"server", "10.231.50.2"}, {"share", "public"}, {"user", "guest"}}),
-    Mount("browse20", SmbServerSpec("10.231.50.20"), false),
+    Mount("browse20", SmbServerItems("10.231.50.20"), false),
     Mount("ftp2", {{"type", "ftp"}, {"host", "10.231.50.2"}, {"port", "2121"}}),
 };
 const QByteArray kMountTable =
@@ -74,8 +74,8 @@ class FakeStorageSystem : public StorageSystem {
     Record("unmount " + mount.objectPath);
     return unmountFailure;
   }
-  QString MountGvfs(const GvfsMountSpec& spec) override {
-    Record("mount " + spec.value("type") + " " + spec.value("server"));
+  QString MountGvfs(const GvfsMountItems& items) override {
+    Record("mount " + items.value("type") + " " + items.value("server"));
     return {};
   }
   std::optional<QByteArray> ReadMountTable() override {

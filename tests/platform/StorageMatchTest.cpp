@@ -1,4 +1,4 @@
-// Which mounts and windows belong to a device: hosts of GVFS locations and mount specifications,
+// Which mounts and windows belong to a device: hosts of GVFS locations and mount descriptions,
 // kernel share sources, and the titles real file managers give their windows, always against a
 // device whose address is the start of another's (.2 and .20).
 
@@ -54,11 +54,11 @@ TEST(HostMatchTest, HostsOfLocationsAndSourcesAreExact) {
 
 TEST(HostMatchTest, GvfsMountsBelongByTheirServerOrHostItem) {
   struct Case {
-    GvfsMountSpec spec;
+    GvfsMountItems items;
     bool device;
   };
   const Case cases[] = {
-      {SmbServerSpec(kDevice), true},
+      {SmbServerItems(kDevice), true},
       {{{"type", "smb-share"}, {"server", "10.231.50.2"}, {"share", "public"}, {"user", "x"}},
        true},
       {{{"type", "ftp"}, {"host", "10.231.50.2"}, {"port", "2121"}}, true},
@@ -69,7 +69,7 @@ TEST(HostMatchTest, GvfsMountsBelongByTheirServerOrHostItem) {
   for (std::size_t i = 0; i < std::size(cases); ++i) {
     SCOPED_TRACE(i);
     GvfsMount mount;
-    mount.spec = cases[i].spec;
+    mount.items = cases[i].items;
     EXPECT_EQ(SameHost(mount.Host(), kDevice), cases[i].device);
   }
 }
