@@ -18,10 +18,12 @@ void DeviceTable::AddOrUpdate(const DeviceInfo& device) {
     }
     if (std::strncmp(entry.ip, device.ip, DeviceInfo::kTextSize) == 0) {
       entry = device;
+      Changed();
       return;
     }
   }
   entries.push_back(device);
+  Changed();
 }
 
 void DeviceTable::RemoveById(const char* id) {
@@ -33,6 +35,7 @@ void DeviceTable::RemoveById(const char* id) {
         entry->id, static_cast<qsizetype>(strnlen(entry->id, DeviceInfo::kTextSize)));
     if (entryId == wanted) {
       entries.erase(entry);
+      Changed();
       return;
     }
   }
@@ -41,6 +44,17 @@ void DeviceTable::RemoveById(const char* id) {
 void DeviceTable::Clear() {
   boost::mutex::scoped_lock guard(lock);
   entries.clear();
+}
+
+void DeviceTable::SetChangeListener(std::function<void()> listener) {
+  boost::mutex::scoped_lock guard(lock);
+  changeListener = std::move(listener);
+}
+
+void DeviceTable::Changed() {
+  if (changeListener) {
+    changeListener();
+  }
 }
 
 std::vector<DeviceInfo> DeviceTable::CopyAll() {

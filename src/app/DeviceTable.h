@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include <boost/thread/mutex.hpp>
@@ -24,8 +25,16 @@ class DeviceTable {
   void Clear();
   std::vector<DeviceInfo> CopyAll();
 
+  // Called, on the reporting thread and under the table's lock, after every report that changed
+  // the entries (a device added, replaced or removed; not a refreshed time to live): the window
+  // posts itself an update from it. It must not call back into the table. Null removes it.
+  void SetChangeListener(std::function<void()> listener);
+
  private:
+  void Changed();
+
   boost::mutex lock;
+  std::function<void()> changeListener;
   std::vector<DeviceInfo> entries;
 };
 

@@ -186,6 +186,80 @@ constexpr CycleTexts kCycleTexts[] = {
      u"firewallen tillader UDP-portene %1."},
 };
 
+// Indexed by language code - 1: the labels in the order of DeviceLabel, the goodbye line, then the
+// copy commands in the order of CopyCommand.
+struct DetailTexts {
+  const char16_t* labels[10];
+  const char16_t* gone;
+  const char16_t* copy[3];
+};
+
+constexpr DetailTexts kDetailTexts[] = {
+    {{u"Host name", u"IP address", u"Model", u"Model details", u"Firmware version", u"Vendor",
+      u"MAC address", u"Second MAC address", u"Wireless network", u"Device ID"},
+     u"Has left the network",
+     {u"Copy IP Address", u"Copy MAC Address", u"Copy Details"}},
+    {{u"主机名", u"IP 地址", u"型号", u"型号详情", u"固件版本", u"厂商", u"MAC 地址",
+      u"第二个 MAC 地址", u"无线网络", u"设备 ID"},
+     u"已离开网络",
+     {u"复制 IP 地址", u"复制 MAC 地址", u"复制详细信息"}},
+    {{u"主機名稱", u"IP 位址", u"型號", u"型號詳細資料", u"韌體版本", u"廠商", u"MAC 位址",
+      u"第二個 MAC 位址", u"無線網路", u"裝置 ID"},
+     u"已離開網路",
+     {u"複製 IP 位址", u"複製 MAC 位址", u"複製詳細資料"}},
+    {{u"ホスト名", u"IP アドレス", u"モデル", u"モデルの詳細", u"ファームウェアのバージョン",
+      u"ベンダー", u"MAC アドレス", u"2 番目の MAC アドレス", u"ワイヤレス ネットワーク",
+      u"デバイス ID"},
+     u"ネットワークから離れました",
+     {u"IP アドレスをコピー", u"MAC アドレスをコピー", u"詳細をコピー"}},
+    {{u"Hostname", u"IP-Adresse", u"Modell", u"Modelldetails", u"Firmware-Version", u"Hersteller",
+      u"MAC-Adresse", u"Zweite MAC-Adresse", u"WLAN", u"Geräte-ID"},
+     u"Hat das Netzwerk verlassen",
+     {u"IP-Adresse kopieren", u"MAC-Adresse kopieren", u"Details kopieren"}},
+    {{u"Nom d'hôte", u"Adresse IP", u"Modèle", u"Détails du modèle", u"Version du micrologiciel",
+      u"Fabricant", u"Adresse MAC", u"Seconde adresse MAC", u"Réseau sans fil",
+      u"Identifiant de l'appareil"},
+     u"A quitté le réseau",
+     {u"Copier l'adresse IP", u"Copier l'adresse MAC", u"Copier les détails"}},
+    {{u"Имя узла", u"IP-адрес", u"Модель", u"Сведения о модели", u"Версия прошивки",
+      u"Производитель", u"MAC-адрес", u"Второй MAC-адрес", u"Беспроводная сеть",
+      u"Идентификатор устройства"},
+     u"Покинуло сеть",
+     {u"Копировать IP-адрес", u"Копировать MAC-адрес", u"Копировать сведения"}},
+    {{u"호스트 이름", u"IP 주소", u"모델", u"모델 세부 정보", u"펌웨어 버전", u"제조업체",
+      u"MAC 주소", u"두 번째 MAC 주소", u"무선 네트워크", u"장치 ID"},
+     u"네트워크에서 나감",
+     {u"IP 주소 복사", u"MAC 주소 복사", u"세부 정보 복사"}},
+    {{u"Nome do anfitrião", u"Endereço IP", u"Modelo", u"Detalhes do modelo", u"Versão do firmware",
+      u"Fabricante", u"Endereço MAC", u"Segundo endereço MAC", u"Rede sem fios",
+      u"ID do dispositivo"},
+     u"Saiu da rede",
+     {u"Copiar endereço IP", u"Copiar endereço MAC", u"Copiar detalhes"}},
+    {{u"Nombre de host", u"Dirección IP", u"Modelo", u"Detalles del modelo",
+      u"Versión del firmware", u"Fabricante", u"Dirección MAC", u"Segunda dirección MAC",
+      u"Red inalámbrica", u"ID del dispositivo"},
+     u"Ha salido de la red",
+     {u"Copiar dirección IP", u"Copiar dirección MAC", u"Copiar detalles"}},
+    {{u"Nome host", u"Indirizzo IP", u"Modello", u"Dettagli del modello", u"Versione firmware",
+      u"Produttore", u"Indirizzo MAC", u"Secondo indirizzo MAC", u"Rete wireless",
+      u"ID dispositivo"},
+     u"Ha lasciato la rete",
+     {u"Copia indirizzo IP", u"Copia indirizzo MAC", u"Copia dettagli"}},
+    {{u"Hostnaam", u"IP-adres", u"Model", u"Modeldetails", u"Firmwareversie", u"Fabrikant",
+      u"MAC-adres", u"Tweede MAC-adres", u"Draadloos netwerk", u"Apparaat-ID"},
+     u"Heeft het netwerk verlaten",
+     {u"IP-adres kopiëren", u"MAC-adres kopiëren", u"Details kopiëren"}},
+    {{u"Nazwa hosta", u"Adres IP", u"Model", u"Szczegóły modelu",
+      u"Wersja oprogramowania układowego", u"Producent", u"Adres MAC", u"Drugi adres MAC",
+      u"Sieć bezprzewodowa", u"Identyfikator urządzenia"},
+     u"Opuściło sieć",
+     {u"Kopiuj adres IP", u"Kopiuj adres MAC", u"Kopiuj szczegóły"}},
+    {{u"Værtsnavn", u"IP-adresse", u"Model", u"Modeldetaljer", u"Firmwareversion", u"Producent",
+      u"MAC-adresse", u"Anden MAC-adresse", u"Trådløst netværk", u"Enheds-id"},
+     u"Har forladt netværket",
+     {u"Kopiér IP-adresse", u"Kopiér MAC-adresse", u"Kopiér detaljer"}},
+};
+
 }  // namespace
 
 QString DevicesFoundText(int languageCode, int count) {
@@ -215,4 +289,18 @@ QString SearchOffWarning(int languageCode, const SearchOff& search, const QStrin
     return QString::fromUtf16(texts.held).arg(name, port);
   }
   return QString::fromUtf16(texts.other).arg(name, port, QString::fromStdString(search.text));
+}
+
+QString DeviceLabelText(int languageCode, DeviceLabel label) {
+  return QString::fromUtf16(
+      ForLanguage(kDetailTexts, languageCode).labels[static_cast<int>(label)]);
+}
+
+QString DeviceGoneText(int languageCode) {
+  return QString::fromUtf16(ForLanguage(kDetailTexts, languageCode).gone);
+}
+
+QString CopyCommandText(int languageCode, CopyCommand command) {
+  return QString::fromUtf16(
+      ForLanguage(kDetailTexts, languageCode).copy[static_cast<int>(command)]);
 }

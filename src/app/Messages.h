@@ -20,3 +20,24 @@ QString SearchOffWarning(int languageCode, const SearchOff& search, const QStrin
 QString DevicesFoundText(int languageCode, int count);
 // After a search cycle that found nothing: what to check, naming the UDP PORTS replies come in on.
 QString NoDeviceHint(int languageCode, const QString& ports);
+
+// The name of a device detail, as the window's details label it.
+enum class DeviceLabel {
+  kHostName,
+  kAddress,
+  kModel,
+  kModelDetails,
+  kFirmwareVersion,
+  kVendor,
+  kMacAddress,
+  kSecondMacAddress,
+  kWirelessNetwork,
+  kDeviceId,
+};
+QString DeviceLabelText(int languageCode, DeviceLabel label);
+// The line that tells, in a device's details, that it has said goodbye.
+QString DeviceGoneText(int languageCode);
+
+// The commands of the device list's menu that copy a device's details.
+enum class CopyCommand { kAddress, kMacAddress, kDetails };
+QString CopyCommandText(int languageCode, CopyCommand command);

@@ -15,6 +15,7 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QStringList>
 
 #include "app/DeviceTable.h"
 #include "app/Messages.h"
@@ -81,28 +82,31 @@ std::int32_t HeadlessDeviceFoundHandler(const DeviceInfo* device, std::int32_t p
 
 // The device's details without their closing brace, shared by the result and the event lines.
 std::string DeviceJsonFields(const DeviceInfo& device) {
-  struct Field {
-    const char* key;
-    const char (&text)[DeviceInfo::kTextSize];
-  };
-  const Field fields[] = {
-      {"id", device.id},           {"ip", device.ip},       {"host", device.host},
-      {"product", device.product}, {"extra", device.extra}, {"osVersion", device.osVersion},
-      {"vendor", device.vendor},   {"ssid", device.ssid},   {"mac0", device.mac0},
-      {"mac1", device.mac1},
-  };
   std::string json = "{";
-  for (const Field& field : fields) {
+  for (const DeviceField& field : DeviceFields()) {
+    if (json.size() > 1) {
+      json += ',';
+    }
     json += '"';
     json += field.key;
     json += "\":";
-    json += JsonString(DeviceText(field.text));
-    json += ',';
+    const QString value = field.text(device);
+    json += field.kind == FieldKind::kNumber ? value.toStdString() : JsonString(value);
   }
-  json += "\"type\":" + std::to_string(device.type);
-  json += ",\"timeToLive\":" + std::to_string(device.timeToLive);
   return json;
 }
+
+// The columns of the text table: a heading and the fields whose texts the cell joins with a
+// blank (the second one optional).
+struct TableColumn {
+  const char* heading;
+  const char* fields[2];
+};
+const TableColumn kTableColumns[] = {
+    {"HOST", {"host"}},     {"IP", {"ip"}},           {"TYPE", {"type"}},
+    {"VENDOR", {"vendor"}}, {"PRODUCT", {"product"}}, {"MAC", {"mac0", "mac1"}},
+    {"SSID", {"ssid"}},
+};
 
 // A table cell as the terminal shows it: control characters (line breaks, tabs, escape
 // sequences a device might send) would break the table or drive the terminal, so each one is
@@ -360,11 +364,6 @@ int RunSearch(const SearchOptions& options, std::FILE* out, std::FILE* err) {
   return kExitSuccess;
 }
 
-QString DeviceText(const char (&field)[DeviceInfo::kTextSize]) {
-  return QString::fromLocal8Bit(field,
-                                static_cast<qsizetype>(strnlen(field, DeviceInfo::kTextSize)));
-}
-
 std::string DeviceToJson(const DeviceInfo& device) { return DeviceJsonFields(device) + "}"; }
 
 std::string DeviceEventToJson(const DeviceInfo& device, std::int32_t port) {
@@ -388,19 +387,24 @@ QString FormatDeviceTable(const std::vector<DeviceInfo>& devices) {
   if (devices.empty()) {
     return QStringLiteral("No devices found.\n");
   }
-  std::vector<std::vector<QString>> rows;
-  rows.push_back({QStringLiteral("HOST"), QStringLiteral("IP"), QStringLiteral("TYPE"),
-                  QStringLiteral("VENDOR"), QStringLiteral("PRODUCT"), QStringLiteral("MAC"),
-                  QStringLiteral("SSID")});
+  std::vector<std::vector<QString>> rows(1);
+  for (const TableColumn& column : kTableColumns) {
+    rows.front().push_back(QString::fromLatin1(column.heading));
+  }
   for (const DeviceInfo& device : devices) {
-    QString mac = DeviceText(device.mac0);
-    if (const QString second = DeviceText(device.mac1); !second.isEmpty()) {
-      mac += QLatin1Char(' ') + second;
+    std::vector<QString>& cells = rows.emplace_back();
+    for (const TableColumn& column : kTableColumns) {
+      QStringList texts;
+      for (const char* key : column.fields) {
+        if (key == nullptr) {
+          continue;
+        }
+        if (const QString text = DeviceFieldOf(key).text(device); !text.isEmpty()) {
+          texts << text;
+        }
+      }
+      cells.push_back(PrintableCell(texts.join(QLatin1Char(' '))));
     }
-    rows.push_back({PrintableCell(DeviceText(device.host)), PrintableCell(DeviceText(device.ip)),
-                    QString::number(device.type), PrintableCell(DeviceText(device.vendor)),
-                    PrintableCell(DeviceText(device.product)), PrintableCell(mac),
-                    PrintableCell(DeviceText(device.ssid))});
   }
   std::vector<qsizetype> widths(rows.front().size(), 0);
   for (const auto& row : rows) {

@@ -12,6 +12,7 @@
 
 #include <QString>
 
+#include "app/DeviceFields.h"
 #include "app/JsonText.h"
 #include "discovery/DeviceInfo.h"
 
@@ -58,10 +59,6 @@ int RunSearchCommand(const std::vector<std::string>& arguments, std::FILE* out, 
 // One headless search with valid options. Opens sockets: run it only where the search may be
 // sent. Returns the exit status.
 int RunSearch(const SearchOptions& options, std::FILE* out, std::FILE* err);
-
-// A text field of a record as the window shows it: the bytes up to the first NUL (at most 32)
-// read as local 8-bit text.
-QString DeviceText(const char (&field)[DeviceInfo::kTextSize]);
 
 // One record as a JSON object on one line, keys in record order: id, ip, host, product, extra,
 // osVersion, vendor, ssid, mac0, mac1, type, timeToLive.

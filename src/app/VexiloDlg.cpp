@@ -1,20 +1,26 @@
 #include "app/VexiloDlg.h"
 
+#include <atomic>
 #include <functional>
 #include <system_error>
 #include <thread>
 
+#include <QClipboard>
 #include <QCoreApplication>
 #include <QCursor>
 #include <QFile>
 #include <QGuiApplication>
+#include <QHash>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QScreen>
+#include <QSet>
 #include <QTimerEvent>
 
+#include "app/DeviceFields.h"
 #include "app/DeviceTable.h"
 #include "app/SearchCommand.h"
 #include "app/SkinDeployment.h"
@@ -35,16 +41,20 @@ namespace {
 // The header of the device list is a little lower than a desktop list's default.
 constexpr float kHeaderHeightScale = 0.9f;
 
+// The list's columns: the device field each shows, its title's layout string, how its cells
+// align and its width in the design.
 struct DeviceColumn {
+  const char* field;
   const char16_t* headingId;
   CStandardListCtrl::ColumnAlign align;
   int width;
 };
 constexpr DeviceColumn kDeviceColumns[] = {
-    {u"SEARCH_DEVICE_LIST_ITEM_NAME", CStandardListCtrl::ColumnAlign::Left, 96},
-    {u"SEARCH_DEVICE_LIST_ITEM_IP", CStandardListCtrl::ColumnAlign::Center, 122},
-    {u"SEARCH_DEVICE_LIST_ITEM_TYPE", CStandardListCtrl::ColumnAlign::Center, 93},
+    {"host", u"SEARCH_DEVICE_LIST_ITEM_NAME", CStandardListCtrl::ColumnAlign::Left, 96},
+    {"ip", u"SEARCH_DEVICE_LIST_ITEM_IP", CStandardListCtrl::ColumnAlign::Center, 122},
+    {"product", u"SEARCH_DEVICE_LIST_ITEM_TYPE", CStandardListCtrl::ColumnAlign::Center, 93},
 };
+// The column of the address: the key by which the window knows a device's row.
 constexpr int kAddressColumn = 1;
 
 QString PicturePath(const char* name) {
@@ -134,6 +144,20 @@ CVexiloDlg::CVexiloDlg()
 
 CVexiloDlg::~CVexiloDlg() { replies_->Close(); }
 
+void CVexiloDlg::ListenToDeviceTable() {
+  // A burst of reports posts one update: the flag stays set until the update has run, and the
+  // update reads the whole table.
+  auto pending = std::make_shared<std::atomic<bool>>(false);
+  DeviceTable::Instance().SetChangeListener([this, replies = replies_, pending] {
+    if (!pending->exchange(true)) {
+      replies->Post([this, pending] {
+        pending->store(false);
+        UpdateDeviceList();
+      });
+    }
+  });
+}
+
 bool CVexiloDlg::OnInitDialog() {
   CLayoutDialog::OnInitDialog();
   setWindowIcon(icon);
@@ -142,6 +166,7 @@ bool CVexiloDlg::OnInitDialog() {
   SetUiState(kUiInitialised);
   setWindowTitle(QString::fromLatin1(kProductTitle));
   InitDeviceList();
+  ListenToDeviceTable();
   // The skin is drawn for one size: the window manager offers neither resizing nor maximising.
   setFixedSize(size());
   QList<QRect> screens;
@@ -246,6 +271,7 @@ void CVexiloDlg::InitDeviceList() {
       GetLayoutString(QStringLiteral("SEARCH_DEVICE_LIST_HEADER_FONT_COLOR")));
   deviceList->GetHeaderCtrl()->heightScale = kHeaderHeightScale;
   deviceList->FitColumnsToWidth();
+  deviceList->SetColumnsClickable(true);
   int index = 0;
   for (const DeviceColumn& column : kDeviceColumns) {
     deviceList->InsertColumn(index++, GetLayoutString(QString::fromUtf16(column.headingId)),
@@ -258,6 +284,8 @@ void CVexiloDlg::OnRefresh() {
     return;
   }
   deviceList->DeleteAllItems();
+  shownDevices_.clear();
+  cycleEnded_ = false;
   DeviceTable::Instance().Clear();
   if (noDeviceHint_ != nullptr) {
     noDeviceHint_->hide();
@@ -277,6 +305,7 @@ void CVexiloDlg::OnTimer(int timerId) {
     searchTimer_.stop();
     countdown = 1;
     SetUiState(kUiSearchEnded);
+    cycleEnded_ = true;
     ShowCycleResult();
     return;
   }
@@ -300,36 +329,69 @@ void CVexiloDlg::FillDeviceList() {
     return;
   }
   deviceList->DeleteAllItems();
-  for (const DeviceInfo& device : DeviceTable::Instance().CopyAll()) {
-    const int row = deviceList->InsertItem(0, QString());
-    deviceList->SetItemText(row, 0, DeviceText(device.host));
-    deviceList->SetItemText(row, 1, DeviceText(device.ip));
-    deviceList->SetItemText(row, 2, DeviceText(device.product));
-  }
+  shownDevices_.clear();
+  UpdateDeviceList();
 }
 
 void CVexiloDlg::UpdateDeviceList() {
   if (!ControlsBound()) {
     return;
   }
-  if (deviceList->GetItemCount() == 0) {
-    FillDeviceList();
+  // The table holds the devices present; a row whose device has left it said goodbye.
+  const std::vector<DeviceInfo> devices = DeviceTable::Instance().CopyAll();
+  QHash<QString, int> rowOf;
+  for (int row = 0; row < deviceList->GetItemCount(); ++row) {
+    rowOf.insert(deviceList->GetItemText(row, kAddressColumn), row);
+  }
+  QSet<QString> present;
+  std::vector<const DeviceInfo*> added;
+  for (const DeviceInfo& device : devices) {
+    const QString address = DeviceText(device.ip);
+    present.insert(address);
+    if (const auto row = rowOf.constFind(address); row != rowOf.constEnd()) {
+      ShowDeviceRow(*row, device, false);
+    } else if (!rowOf.contains(address)) {
+      added.push_back(&device);
+      rowOf.insert(address, -1);
+    }
+  }
+  for (auto row = rowOf.constBegin(); row != rowOf.constEnd(); ++row) {
+    if (row.value() >= 0 && !present.contains(row.key()) && !deviceList->RowGreyed(row.value())) {
+      ShowDeviceRow(row.value(), shownDevices_.value(row.key()), true);
+    }
+  }
+  // Until the user sorts, the newest device is on top.
+  for (const DeviceInfo* device : added) {
+    ShowDeviceRow(deviceList->InsertItem(0, QString()), *device, false);
+  }
+  if (deviceList->SortColumn() >= 0) {
+    deviceList->SortItems(deviceList->SortColumn(), deviceList->SortOrder());
+  }
+  if (cycleEnded_) {
+    ShowCycleResult();
+  }
+}
+
+void CVexiloDlg::ShowDeviceRow(int row, const DeviceInfo& device, bool gone) {
+  const QString address = DeviceText(device.ip);
+  const auto known = shownDevices_.constFind(address);
+  if (known != shownDevices_.constEnd() && deviceList->RowGreyed(row) == gone &&
+      IsSameDevice(*known, device)) {
     return;
   }
-  for (const DeviceInfo& device : DeviceTable::Instance().CopyAll()) {
-    const QString address = DeviceText(device.ip);
-    bool listed = false;
-    for (int row = 0; row < deviceList->GetItemCount() && !listed; ++row) {
-      listed = deviceList->GetItemText(row, kAddressColumn) == address;
+  shownDevices_[address] = device;
+  int column = 0;
+  for (const DeviceColumn& shown : kDeviceColumns) {
+    const DeviceField& field = DeviceFieldOf(shown.field);
+    if (const QString text = field.text(device); deviceList->GetItemText(row, column) != text) {
+      deviceList->SetItemText(row, column, text);
     }
-    if (listed) {
-      continue;
-    }
-    const int row = deviceList->InsertItem(0, QString());
-    deviceList->SetItemText(row, 0, DeviceText(device.host));
-    deviceList->SetItemText(row, 1, address);
-    deviceList->SetItemText(row, 2, DeviceText(device.product));
+    deviceList->SetItemSortKey(row, column, SortKeyOf(field, device));
+    ++column;
   }
+  const int language = GetDisplayLanguageCode();
+  deviceList->SetRowGreyed(row, gone, DeviceGoneText(language));
+  deviceList->SetRowToolTip(row, DeviceDetails(language, device, gone));
 }
 
 int CVexiloDlg::GetSelectedRow() const {
@@ -362,6 +424,71 @@ void CVexiloDlg::OnMyStorage() {
     return;
   }
   OpenStorage(deviceList->GetItemText(row, kAddressColumn));
+}
+
+const DeviceInfo* CVexiloDlg::SelectedDevice() const {
+  const int row = GetSelectedRow();
+  if (row == -1) {
+    return nullptr;
+  }
+  const auto device = shownDevices_.constFind(deviceList->GetItemText(row, kAddressColumn));
+  return device != shownDevices_.constEnd() ? &*device : nullptr;
+}
+
+void CVexiloDlg::OnListRightClick() {
+  const DeviceInfo* device = SelectedDevice();
+  if (device == nullptr) {
+    return;
+  }
+  const int language = GetDisplayLanguageCode();
+  const QString address = DeviceText(device->ip);
+  QString mac = DeviceText(device->mac0);
+  if (mac.isEmpty()) {
+    mac = DeviceText(device->mac1);
+  }
+  const QString details = DeviceDetails(language, *device, deviceList->RowGreyed(GetSelectedRow()));
+  delete contextMenu_;
+  contextMenu_ = new QMenu(this);
+  contextMenu_->setAttribute(Qt::WA_DeleteOnClose);
+  const auto caption = [](const CStandardButton* button) {
+    return button->drawnText.isEmpty() ? button->accessibleName() : button->drawnText;
+  };
+  contextMenu_->addAction(caption(loginButton), this, [this] { OnLogIn(); });
+  contextMenu_->addAction(caption(storageButton), this, [this] { OnMyStorage(); });
+  contextMenu_->addSeparator();
+  contextMenu_->addAction(CopyCommandText(language, CopyCommand::kAddress), this,
+                          [this, address] { CopyText(address); });
+  QAction* copyMac = contextMenu_->addAction(CopyCommandText(language, CopyCommand::kMacAddress),
+                                             this, [this, mac] { CopyText(mac); });
+  copyMac->setEnabled(!mac.isEmpty());
+  contextMenu_->addAction(CopyCommandText(language, CopyCommand::kDetails), this,
+                          [this, details] { CopyText(details); });
+  contextMenu_->popup(deviceList->ContextMenuPoint());
+}
+
+void CVexiloDlg::OnColumnClick(int column) {
+  if (!ControlsBound() || column < 0) {
+    return;
+  }
+  // The first click sorts up, the next on the same title down, and so on.
+  const Qt::SortOrder order =
+      deviceList->SortColumn() == column && deviceList->SortOrder() == Qt::AscendingOrder
+          ? Qt::DescendingOrder
+          : Qt::AscendingOrder;
+  deviceList->SortItems(column, order);
+}
+
+void CVexiloDlg::OnCopyKey() {
+  if (const DeviceInfo* device = SelectedDevice()) {
+    CopyText(DeviceText(device->ip));
+  }
+}
+
+void CVexiloDlg::CopyText(const QString& text) {
+  QGuiApplication::clipboard()->setText(text, QClipboard::Clipboard);
+  if (QGuiApplication::clipboard()->supportsSelection()) {
+    QGuiApplication::clipboard()->setText(text, QClipboard::Selection);
+  }
 }
 
 void CVexiloDlg::OnBringToFront() {
@@ -411,6 +538,15 @@ void CVexiloDlg::OnCtrlNotify(int ctrlId, int notifyCode) {
     case kNotifyReturn:
       OnListReturn();
       break;
+    case kNotifyRightClick:
+      OnListRightClick();
+      break;
+    case kNotifyColumnClick:
+      OnColumnClick(deviceList->ClickedColumn());
+      break;
+    case kNotifyCopyKey:
+      OnCopyKey();
+      break;
     default:
       break;
   }
@@ -458,8 +594,15 @@ void CVexiloDlg::ShowCycleResult() {
   if (!ControlsBound()) {
     return;
   }
-  const int count = deviceList->GetItemCount();
-  if (count > 0) {
+  int count = 0;
+  for (int row = 0; row < deviceList->GetItemCount(); ++row) {
+    count += deviceList->RowGreyed(row) ? 0 : 1;
+  }
+  if (count > 0 || deviceList->GetItemCount() > 0) {
+    // Devices that said goodbye are not counted, and leave no room for the hint either.
+    if (noDeviceHint_ != nullptr) {
+      noDeviceHint_->hide();
+    }
     waitText->ChangeText(DevicesFoundText(GetDisplayLanguageCode(), count));
     waitText->show();
     return;

@@ -9,12 +9,23 @@
 // it to Log In, Refresh, My Storage and the close button (skipping those disabled), the keys of
 // the list select a row as a click does, Return on a row logs in, F5 refreshes while Refresh is
 // enabled, Escape closes the window as the close button does.
+//
+// The list is live: the engine's reports reach it through a call queued into the window's
+// thread, so a device appears the moment it answers or announces itself, also after the cycle;
+// a device that says goodbye stays, greyed, until it comes back or the next Refresh. Each row's
+// tooltip holds everything the device reported; a right click, the menu key or Shift+F10 opens
+// a menu (Log In, My Storage, copy the address, the MAC address or the details), Ctrl+C copies the
+// address. A click on a column title sorts by it (addresses by number), another reverses; until
+// then the newest device is on top.
 
 #include <memory>
 #include <vector>
 
 #include <QBasicTimer>
+#include <QHash>
 #include <QIcon>
+#include <QMenu>
+#include <QPointer>
 #include <QString>
 #include <QUrl>
 
@@ -88,7 +99,15 @@ class CVexiloDlg : public CLayoutDialog {
   // focus on the list, and the close button's accessible name (it has no caption to be read).
   void InitKeyboardAccess();
   void FillDeviceList();
+  // Brings the rows in line with the device table: new devices on top (or in their sorted
+  // place), the details of listed ones brought up to date, those gone from the table greyed.
   void UpdateDeviceList();
+  // The menu of the selected row, at the place the list gives.
+  void OnListRightClick();
+  // Sorts by COLUMN, or reverses the order when the rows are sorted by it already.
+  void OnColumnClick(int column);
+  // Copies the selected row's address.
+  void OnCopyKey();
   int GetSelectedRow() const;
 
   void OnCtrlCommand(int ctrlId, int notifyCode) override;
@@ -117,6 +136,8 @@ class CVexiloDlg : public CLayoutDialog {
   // replace them.
   virtual std::vector<SearchOff> SearchesOff();
   virtual std::vector<std::int32_t> ReplyPorts();
+  // Puts TEXT on the clipboard (and the X selection); tests read the clipboard.
+  virtual void CopyText(const QString& text);
   // Tells the user that nothing could open LOCATION, in a message beside the window that does
   // not block it.
   virtual void ShowOpenFailure(OpenTarget target, const QString& location);
@@ -133,10 +154,22 @@ class CVexiloDlg : public CLayoutDialog {
   // order, after Refresh (whose press starts a cycle that disables it) the close button, where
   // the next Space would close the window.
   void EnableCtrl(QWidget* control, bool enabled);
+  // Registers the window's update with the device table (a queued call per burst of reports).
+  void ListenToDeviceTable();
+  // Writes DEVICE into ROW: its texts, sort keys, details, and grey when GONE.
+  void ShowDeviceRow(int row, const DeviceInfo& device, bool gone);
+  // The latest details of the selected row's device, or null.
+  const DeviceInfo* SelectedDevice() const;
 
   QBasicTimer searchTimer_;
   QLabel* searchWarning_ = nullptr;
   QLabel* noDeviceHint_ = nullptr;
+  // The open menu of a row, if any; it deletes itself when closed.
+  QPointer<QMenu> contextMenu_;
+  // The latest details of every listed device, by address; kept for a device that has gone.
+  QHash<QString, DeviceInfo> shownDevices_;
+  // Set once the running cycle has ended: from then on each update tells the count.
+  bool cycleEnded_ = false;
   // Where Log In and My Storage report back from their threads.
   std::shared_ptr<ReplyChannel> replies_;
 };

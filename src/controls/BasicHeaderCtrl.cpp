@@ -40,6 +40,27 @@ void CSeparatorHeaderCtrl::SetSeparatorImage(const QString& path) {
   viewport()->update();
 }
 
+void CSeparatorHeaderCtrl::DrawSortArrow(QPainter& painter, const QRect& box,
+                                         Qt::SortOrder order) const {
+  // A small solid triangle at the right of the title's box, pointing up for ascending order.
+  constexpr int kArrowWidth = 7;
+  constexpr int kArrowHeight = 4;
+  constexpr int kArrowRightMargin = 6;
+  const int right = box.right() - kArrowRightMargin;
+  const int top = box.center().y() - kArrowHeight / 2;
+  QPolygon arrow;
+  if (order == Qt::AscendingOrder) {
+    arrow << QPoint(right - kArrowWidth, top + kArrowHeight) << QPoint(right, top + kArrowHeight)
+          << QPoint(right - kArrowWidth / 2, top);
+  } else {
+    arrow << QPoint(right - kArrowWidth, top) << QPoint(right, top)
+          << QPoint(right - kArrowWidth / 2, top + kArrowHeight);
+  }
+  painter.setPen(Qt::NoPen);
+  painter.setBrush(QColor::fromRgba(textColor));
+  painter.drawPolygon(arrow);
+}
+
 void CSeparatorHeaderCtrl::DrawSections(QPainter& painter, int columnShift, int separatorTop) {
   // Titles are read into a buffer of 256 wide characters, terminator included.
   constexpr int kMaxTitleLength = 255;
@@ -74,6 +95,9 @@ void CSeparatorHeaderCtrl::DrawSections(QPainter& painter, int columnShift, int 
     painter.setFont(textFont);
     painter.setPen(QColor::fromRgba(textColor));
     painter.drawText(box, Qt::AlignCenter | Qt::TextWordWrap, title);
+    if (isSortIndicatorShown() && sortIndicatorSection() == logical) {
+      DrawSortArrow(painter, box, sortIndicatorOrder());
+    }
     painter.restore();
   }
 }

@@ -47,6 +47,8 @@ class CSeparatorHeaderCtrl : public CBasicHeaderCtrl {
   // (left − separatorOffset, top + 3, width, height − 3), wrapped at word boundaries and cut at
   // the column's edges, in the record's font and text colour (no titles without a usable font).
   void DrawSections(QPainter& painter, int columnShift, int separatorTop);
+  // The arrow of the column the rows are sorted by, inside its title's BOX.
+  void DrawSortArrow(QPainter& painter, const QRect& box, Qt::SortOrder order) const;
 
   QImage separatorImage;
   // Drawn instead of separatorImage on devices with more than one device pixel to a logical one.

@@ -14,6 +14,9 @@ inline constexpr int kButtonClicked = 0;             // BN_CLICKED, with a comma
 inline constexpr int kNotifyClick = -2;              // NM_CLICK
 inline constexpr int kNotifyDoubleClick = -3;        // NM_DBLCLK
 inline constexpr int kNotifyReturn = -4;             // NM_RETURN: Return or Enter pressed in a list
+inline constexpr int kNotifyRightClick = -5;         // NM_RCLICK: a list's menu asked for
+inline constexpr int kNotifyColumnClick = -108;      // LVN_COLUMNCLICK: a column title clicked
+inline constexpr int kNotifyCopyKey = -155;          // LVN_KEYDOWN of the copy key (Ctrl+C)
 inline constexpr int kNotifyItemChanged = -101;      // LVN_ITEMCHANGED: a key changed the selection
 inline constexpr int kRadioClickedMessage = 0x084D;  // a radio button was checked
 inline constexpr int kTaskListRightButtonMessage = 0x07FE;  // right button released on a task list
@@ -27,7 +30,8 @@ class CCtrlNotifySink {
   virtual ~CCtrlNotifySink() = default;
   // A command from a button: BN_CLICKED for push buttons and check boxes.
   virtual void OnCtrlCommand(int ctrlId, int notifyCode) = 0;
-  // A notification from a list: NM_CLICK, NM_DBLCLK, NM_RETURN, LVN_ITEMCHANGED.
+  // A notification from a list: NM_CLICK, NM_DBLCLK, NM_RETURN, NM_RCLICK, LVN_ITEMCHANGED,
+  // LVN_COLUMNCLICK, the copy key.
   virtual void OnCtrlNotify(int ctrlId, int notifyCode) = 0;
   // Any other message a control sends (0x084D, 0x07FE), with its two parameters.
   virtual void OnCtrlMessage(int message, int wParam, int lParam) = 0;

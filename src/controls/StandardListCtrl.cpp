@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include <QContextMenuEvent>
 #include <QEvent>
 #include <QFocusEvent>
 #include <QFontMetricsF>
@@ -49,6 +50,27 @@ class RowFocusDelegate : public QStyledItemDelegate {
   void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
     QStyledItemDelegate::initStyleOption(option, index);
     option->state &= ~QStyle::State_HasFocus;
+  }
+};
+
+// Roles of the data a cell keeps besides its text.
+constexpr int kSortKeyRole = Qt::UserRole;
+constexpr int kRowToolTipRole = Qt::UserRole + 1;
+constexpr int kGreyedRole = Qt::UserRole + 2;
+
+// The text of a device that has gone: the rows' grey of a desktop list's disabled items.
+const QColor kGreyedText(0x8c, 0x8c, 0x8c);
+
+// A cell that sorts by its sort key when it has one, by its text otherwise.
+class ListCell : public QTableWidgetItem {
+ public:
+  bool operator<(const QTableWidgetItem& other) const override {
+    const QVariant mine = data(kSortKeyRole);
+    const QVariant theirs = other.data(kSortKeyRole);
+    if (mine.isValid() && theirs.isValid()) {
+      return mine.toString() < theirs.toString();
+    }
+    return text() < other.text();
   }
 };
 
@@ -188,7 +210,7 @@ bool CStandardListCtrl::SetItemText(int row, int column, const QString& text) {
   }
   QTableWidgetItem* cell = item(row, column);
   if (cell == nullptr) {
-    cell = new QTableWidgetItem;
+    cell = new ListCell;
     cell->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
     if (const QTableWidgetItem* titleItem = horizontalHeaderItem(column)) {
       cell->setTextAlignment(Qt::Alignment(QFlag(titleItem->textAlignment())));
@@ -206,6 +228,75 @@ QString CStandardListCtrl::GetItemText(int row, int column) const {
 }
 
 void CStandardListCtrl::DeleteAllItems() { setRowCount(0); }
+
+void CStandardListCtrl::SelectRow(int row) {
+  if (row < 0 || row >= rowCount()) {
+    clearSelection();
+    return;
+  }
+  selectionModel()->setCurrentIndex(
+      model()->index(row, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+}
+
+void CStandardListCtrl::SetRowToolTip(int row, const QString& text) {
+  for (int column = 0; column < columnCount(); ++column) {
+    if (QTableWidgetItem* cell = item(row, column)) {
+      cell->setData(kRowToolTipRole, text.isEmpty() ? QVariant() : QVariant(text));
+      UpdateCellToolTip(cell, column);
+    }
+  }
+}
+
+void CStandardListCtrl::SetRowGreyed(int row, bool greyed, const QString& description) {
+  for (int column = 0; column < columnCount(); ++column) {
+    if (QTableWidgetItem* cell = item(row, column)) {
+      cell->setData(kGreyedRole, greyed ? QVariant(true) : QVariant());
+      cell->setData(Qt::ForegroundRole, greyed ? QVariant(QBrush(kGreyedText)) : QVariant());
+      cell->setData(Qt::AccessibleDescriptionRole,
+                    greyed && !description.isEmpty() ? QVariant(description) : QVariant());
+    }
+  }
+}
+
+bool CStandardListCtrl::RowGreyed(int row) const {
+  const QTableWidgetItem* cell = item(row, 0);
+  return cell != nullptr && cell->data(kGreyedRole).toBool();
+}
+
+void CStandardListCtrl::SetItemSortKey(int row, int column, const QString& key) {
+  if (QTableWidgetItem* cell = item(row, column)) {
+    cell->setData(kSortKeyRole, key);
+  }
+}
+
+void CStandardListCtrl::SetColumnsClickable(bool on) {
+  header_->setSectionsClickable(on);
+  disconnect(header_, &QHeaderView::sectionClicked, this, nullptr);
+  if (on) {
+    connect(header_, &QHeaderView::sectionClicked, this, [this](int column) {
+      clickedColumn_ = column;
+      SendCtrlNotify(this, kNotifyColumnClick);
+    });
+  }
+}
+
+void CStandardListCtrl::SortItems(int column, Qt::SortOrder order) {
+  if (column < 0 || column >= columnCount()) {
+    header_->setSortIndicatorShown(false);
+    header_->setSortIndicator(-1, Qt::AscendingOrder);
+    return;
+  }
+  header_->setSortIndicator(column, order);
+  header_->setSortIndicatorShown(true);
+  sortItems(column, order);
+  header_->viewport()->update();
+}
+
+int CStandardListCtrl::SortColumn() const {
+  return header_->isSortIndicatorShown() ? header_->sortIndicatorSection() : -1;
+}
+
+Qt::SortOrder CStandardListCtrl::SortOrder() const { return header_->sortIndicatorOrder(); }
 
 int CStandardListCtrl::GetFirstSelectedRow() const {
   int first = -1;
@@ -306,11 +397,46 @@ void CStandardListCtrl::keyPressEvent(QKeyEvent* event) {
     }
     return;
   }
+  if (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier) {
+    // The desktop's other key for a menu, besides the menu key.
+    QContextMenuEvent menu(QContextMenuEvent::Keyboard, QPoint(), QPoint());
+    contextMenuEvent(&menu);
+    event->accept();
+    return;
+  }
+  if (event->matches(QKeySequence::Copy)) {
+    // Qt would copy the current cell's text; what a row's copy holds is the dialog's to say.
+    event->accept();
+    SendCtrlNotify(this, kNotifyCopyKey);
+    return;
+  }
   const QItemSelection before = selectionModel()->selection();
   QTableWidget::keyPressEvent(event);
   if (selectionModel()->selection() != before) {
     SendCtrlNotify(this, kNotifyItemChanged);
   }
+}
+
+void CStandardListCtrl::contextMenuEvent(QContextMenuEvent* event) {
+  event->accept();
+  if (event->reason() == QContextMenuEvent::Mouse) {
+    // As on the desktop, a right click selects the row under the mouse first, or clears the
+    // selection over the empty space, and the menu is for that row.
+    const QModelIndex under = indexAt(viewport()->mapFromGlobal(event->globalPos()));
+    const int row = under.isValid() ? under.row() : -1;
+    if (row < 0 || !selectionModel()->isRowSelected(row, QModelIndex())) {
+      SelectRow(row);
+      SendCtrlNotify(this, kNotifyItemChanged);
+    }
+    contextMenuPoint_ = event->globalPos();
+  } else {
+    const int row = currentIndex().isValid() ? currentIndex().row() : GetFirstSelectedRow();
+    const QPoint corner =
+        row >= 0 ? QPoint(columnViewportPosition(0) + 8, rowViewportPosition(row) + rowHeight(row))
+                 : QPoint(0, 0);
+    contextMenuPoint_ = viewport()->mapToGlobal(corner);
+  }
+  SendCtrlNotify(this, kNotifyRightClick);
 }
 
 QModelIndex CStandardListCtrl::moveCursor(CursorAction cursorAction,
@@ -378,7 +504,10 @@ void CStandardListCtrl::UpdateAllToolTips() {
 }
 
 void CStandardListCtrl::UpdateCellToolTip(QTableWidgetItem* cell, int column) {
-  const QString tip = TextElided(column, cell->text()) ? cell->text() : QString();
+  const QString rowTip = cell->data(kRowToolTipRole).toString();
+  const QString tip = !rowTip.isEmpty()                  ? rowTip
+                      : TextElided(column, cell->text()) ? cell->text()
+                                                         : QString();
   // Setting the same tip again would still tell the view that the cell changed.
   if (cell->toolTip() != tip) {
     cell->setToolTip(tip);

@@ -3,18 +3,22 @@
 // The device list of the main dialog: a report list whose rows Qt draws, framed by the skinned
 // border of its base and topped by a skinned column header. The header stretches a background
 // image over itself, puts a separator image at the right edge of every column and centres the
-// column titles in its own font and colour.
+// column titles in its own font and colour, with an arrow in the title of the column the rows are
+// sorted by.
 //
 // The list is worked with the keyboard as a desktop list is: the arrow keys, Page Up, Page Down,
 // Home and End move the selection (Home and End to the first and the last row), Return and Enter
 // ask the dialog to open the selected row. With the focus it shows a focus ring (FocusCue.h): its
 // frame in the row text colour, and a dotted ring around the current row. A cell whose text does
-// not fit its column, and is drawn shortened, carries its whole text as its tooltip.
+// not fit its column, and is drawn shortened, carries its whole text as its tooltip, unless its
+// row has a tooltip of its own. The menu key, Shift+F10 and a right click (which selects the row
+// under the mouse) ask the dialog for a menu; Ctrl+C asks it to copy.
 
 #include <cstdint>
 #include <vector>
 
 #include <QImage>
+#include <QPoint>
 
 #include "controls/BasicHeaderCtrl.h"
 #include "controls/BasicListCtrl.h"
@@ -62,6 +66,29 @@ class CStandardListCtrl : public CBasicListCtrl {
   int GetItemCount() const { return rowCount(); }
   // The lowest selected row, or -1 when none is selected.
   int GetFirstSelectedRow() const;
+  // Selects ROW alone and makes it the current row; -1 clears the selection.
+  void SelectRow(int row);
+
+  // A row's own tooltip, shown over each of its cells (empty: the cells' own).
+  void SetRowToolTip(int row, const QString& text);
+  // Draws a row's text in grey (a device that is gone), or in the rows' colour again. DESCRIPTION
+  // is what a screen reader says of the greyed row's cells besides their text.
+  void SetRowGreyed(int row, bool greyed, const QString& description = QString());
+  bool RowGreyed(int row) const;
+
+  // The text by which a cell sorts; without one it sorts by its text.
+  void SetItemSortKey(int row, int column, const QString& key);
+  // From now on a click on a column title sends kNotifyColumnClick (ClickedColumn() tells which).
+  void SetColumnsClickable(bool on);
+  int ClickedColumn() const { return clickedColumn_; }
+  // Sorts the rows by COLUMN, stably, and marks the column's title; -1 marks none (the rows stay).
+  void SortItems(int column, Qt::SortOrder order);
+  int SortColumn() const;
+  Qt::SortOrder SortOrder() const;
+
+  // Where the menu that kNotifyRightClick asks for goes, in global coordinates: at the mouse, or
+  // for a key below the current row (the list's top-left corner without one).
+  QPoint ContextMenuPoint() const { return contextMenuPoint_; }
 
   // The text colour of the rows, as the layout gives it (COLORREF 0x00BBGGRR).
   void SetRowTextColor(std::uint32_t colorRef);
@@ -89,6 +116,7 @@ class CStandardListCtrl : public CBasicListCtrl {
   // Return and Enter send kNotifyReturn; a key that changes the selection sends
   // kNotifyItemChanged once the selection is settled, so the dialog can read it.
   void keyPressEvent(QKeyEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
   QModelIndex moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers) override;
   void paintEvent(QPaintEvent* event) override;
   void focusInEvent(QFocusEvent* event) override;
@@ -110,6 +138,8 @@ class CStandardListCtrl : public CBasicListCtrl {
   CStandardHeaderCtrl* header_;
   // Set by a left press in the item area; the release that follows is the click.
   bool leftPressed_ = false;
+  int clickedColumn_ = -1;
+  QPoint contextMenuPoint_;
   // The widths the columns were inserted with, and whether they are scaled to the width.
   std::vector<int> insertedWidths_;
   bool fitColumns_ = false;

@@ -13,10 +13,13 @@
 #include <gtest/gtest.h>
 #include <QAccessible>
 #include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
 #include <QFile>
 #include <QHeaderView>
-#include <QScrollBar>
 #include <QLabel>
+#include <QMenu>
+#include <QScrollBar>
 #include <QTest>
 
 #include "ScopedEnvironment.h"
@@ -60,6 +63,18 @@ DeviceInfo Device(const char* ip, const char* host, const char* product, int typ
 }
 
 void Report(const DeviceInfo& device) { DeviceFoundHandler(&device, 1530); }
+
+// Records what the window copies, and puts it on the clipboard as well.
+class CopyingDlg : public TestDlg {
+ public:
+  std::vector<QString> copied;
+
+ protected:
+  void CopyText(const QString& text) override {
+    copied.push_back(text);
+    CVexiloDlg::CopyText(text);
+  }
+};
 
 class VexiloDlgTest : public ::testing::Test {
  protected:
@@ -137,8 +152,8 @@ TEST_F(VexiloDlgTest, ASearchCycleCountsDownAndShowsNewAddressesOnTop) {
   EXPECT_EQ(Rows(dialog),
             (std::vector<std::string>{"10.0.0.2 second HomeNas", "10.0.0.1 first HomeNas"}));
 
-  // New details of a listed address change the table, never a shown row; a departure removes
-  // the entry but not its row; unknown report types are ignored.
+  // New details of a listed address change its row in place; a departure greys its row; unknown
+  // report types are ignored.
   Report(Device("10.0.0.1", "renamed", "Other"));
   Report(Device("10.0.0.2", "second", "HomeNas", 4));
   Report(Device("10.0.0.9", "ignored", "HomeNas", 3));
@@ -146,21 +161,29 @@ TEST_F(VexiloDlgTest, ASearchCycleCountsDownAndShowsNewAddressesOnTop) {
   dialog.OnTimer(kSearchTimerId);
   EXPECT_EQ(Rows(dialog),
             (std::vector<std::string>{"10.0.0.3 third HomeNas", "10.0.0.2 second HomeNas",
-                                      "10.0.0.1 first HomeNas"}));
+                                      "10.0.0.1 renamed Other"}));
+  EXPECT_TRUE(dialog.deviceList->RowGreyed(1));
   EXPECT_EQ(DeviceTable::Instance().CopyAll().size(), 2u);
 
   for (int tick = 3; tick <= 9; ++tick) {
     dialog.OnTimer(kSearchTimerId);
   }
   EXPECT_EQ(dialog.waitText->drawnText, "Searching for new devices, please wait 1s...");
-  // A device first reported after the ninth tick is not shown in this cycle.
-  Report(Device("10.0.0.4", "late", "HomeNas"));
   dialog.OnTimer(kSearchTimerId);
   EXPECT_FALSE(dialog.SearchTimerActive());
   EXPECT_EQ(dialog.Countdown(), 1);
-  EXPECT_EQ(Rows(dialog).size(), 3u);
   EXPECT_EQ(Buttons(dialog), "0101");
-  EXPECT_EQ(dialog.waitText->drawnText, "3 devices found.");
+  // The device that said goodbye is not counted.
+  EXPECT_EQ(dialog.waitText->drawnText, "2 devices found.");
+
+  // After the cycle the list goes on listening: a late device appears on top, one that comes
+  // back is shown normally again, and the count follows, all without a tick.
+  Report(Device("10.0.0.4", "late", "HomeNas", 2));
+  Report(Device("10.0.0.2", "second", "HomeNas", 2));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(Rows(dialog).front(), "10.0.0.4 late HomeNas");
+  EXPECT_FALSE(dialog.deviceList->RowGreyed(2));
+  EXPECT_EQ(dialog.waitText->drawnText, "4 devices found.");
 
   // Refresh empties list and table and starts again.
   dialog.OnCtrlCommand(kRefreshButtonId, kButtonClicked);
@@ -636,22 +659,90 @@ TEST_F(VexiloDlgTest, ScreenReadersReadEveryControlOfTheShippedLayout) {
   EXPECT_EQ(table->cellAt(0, 1)->text(QAccessible::Name), "10.0.0.1");
 }
 
-TEST_F(VexiloDlgTest, AHostNameTooLongForItsColumnIsWholeInTheTooltip) {
-  TestDlg dialog;
-  dialog.EnsureInitialized();
-  Report(Device("10.0.0.1", "nas", "HomeNas"));
-  Report(Device("10.0.0.2", "storage-in-the-basement", "HomeNas"));
-  dialog.OnTimer(kSearchTimerId);
-  ASSERT_EQ(Rows(dialog).size(), 2u);
+// Every row carries everything its device reported in its tooltip; its menu opens it or copies
+// its details; the columns sort by a click on their titles.
+TEST_F(VexiloDlgTest, RowsTellTheirDetailsCopyAndSort) {
+  CopyingDlg dialog;
+  Show(dialog);
+  DeviceInfo full = Device("10.0.0.10", "storage-in-the-basement", "HomeNas");
+  std::strcpy(full.vendor, "Acme");
+  std::strcpy(full.osVersion, "2.1");
+  std::strcpy(full.mac1, "02:00:00:00:00:02");
+  Report(full);
+  Report(Device("10.0.0.9", "b-nas", "Zeta"));
+  Report(Device("10.0.0.100", "A-nas", "Alpha"));
+  QCoreApplication::processEvents();
+  ASSERT_EQ(Rows(dialog).size(), 3u);
   const auto tip = [&](int row, int column) {
     return dialog.deviceList->model()
         ->data(dialog.deviceList->model()->index(row, column), Qt::ToolTipRole)
         .toString();
   };
-  EXPECT_EQ(tip(0, 0), "storage-in-the-basement");
-  EXPECT_EQ(tip(1, 0), "");
-  EXPECT_EQ(tip(0, 1), "");
-  EXPECT_EQ(tip(0, 2), "");
+  // Labelled, in the details' order, without the fields the device left empty; on every cell.
+  const QString details =
+      "Host name: storage-in-the-basement\nIP address: 10.0.0.10\nModel: HomeNas\n"
+      "Firmware version: 2.1\nVendor: Acme\nSecond MAC address: 02:00:00:00:00:02\n"
+      "Device ID: storage-in-the-basement";
+  EXPECT_EQ(tip(2, 0), details);
+  EXPECT_EQ(tip(2, 2), details);
+  Report(Device("10.0.0.10", "storage-in-the-basement", "HomeNas", 4));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(tip(2, 1), details + "\nHas left the network");
+
+  // Sorting: addresses by number, names without regard to case; a second click reverses; a new
+  // device goes to its sorted place.
+  const auto column = [&](int index) {
+    std::vector<std::string> texts;
+    for (int row = 0; row < dialog.deviceList->GetItemCount(); ++row) {
+      texts.push_back(dialog.deviceList->GetItemText(row, index).toStdString());
+    }
+    return texts;
+  };
+  QTest::mouseClick(dialog.deviceList->horizontalHeader()->viewport(), Qt::LeftButton, {},
+                    QPoint(dialog.deviceList->columnViewportPosition(1) + 10, 5));
+  EXPECT_EQ(column(1), (std::vector<std::string>{"10.0.0.9", "10.0.0.10", "10.0.0.100"}));
+  dialog.OnColumnClick(1);
+  EXPECT_EQ(column(1), (std::vector<std::string>{"10.0.0.100", "10.0.0.10", "10.0.0.9"}));
+  dialog.OnColumnClick(0);
+  Report(Device("10.0.0.5", "C-nas", "Alpha"));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(column(0),
+            (std::vector<std::string>{"A-nas", "b-nas", "C-nas", "storage-in-the-basement"}));
+
+  // The menu of a row: a right click selects the row and offers its commands.
+  const QRect last = dialog.deviceList->visualRect(dialog.deviceList->model()->index(3, 0));
+  QContextMenuEvent click(QContextMenuEvent::Mouse, last.center(),
+                          dialog.deviceList->viewport()->mapToGlobal(last.center()));
+  QApplication::sendEvent(dialog.deviceList->viewport(), &click);
+  EXPECT_EQ(dialog.GetSelectedRow(), 3);
+  EXPECT_EQ(Buttons(dialog).substr(0, 3), "101");
+  auto* menu = dialog.findChild<QMenu*>();
+  ASSERT_NE(menu, nullptr);
+  QStringList captions;
+  for (const QAction* action : menu->actions()) {
+    captions << (action->isSeparator() ? "-" : action->text() + (action->isEnabled() ? "" : "*"));
+  }
+  EXPECT_EQ(captions.join('|'),
+            "Log In|My Storage|-|Copy IP Address|Copy MAC Address|Copy Details");
+  menu->actions()[4]->trigger();
+  EXPECT_EQ(dialog.copied.back(), "02:00:00:00:00:02");
+  menu->actions()[5]->trigger();
+  EXPECT_EQ(dialog.copied.back(), details + "\nHas left the network");
+  menu->actions()[1]->trigger();
+  EXPECT_EQ(dialog.storages, (std::vector<QString>{"10.0.0.10"}));
+  menu->close();
+
+  // A device without a MAC address cannot have one copied; Ctrl+C copies the address.
+  dialog.deviceList->SelectRow(0);
+  dialog.OnCtrlNotify(kDeviceListId, kNotifyItemChanged);
+  QTest::keyClick(dialog.deviceList, Qt::Key_F10, Qt::ShiftModifier);
+  menu = dialog.findChild<QMenu*>();
+  ASSERT_NE(menu, nullptr);
+  EXPECT_FALSE(menu->actions()[4]->isEnabled());
+  menu->close();
+  QTest::keyClick(dialog.deviceList, Qt::Key_C, Qt::ControlModifier);
+  EXPECT_EQ(dialog.copied.back(), "10.0.0.100");
+  EXPECT_EQ(QGuiApplication::clipboard()->text(), "10.0.0.100");
 }
 
 TEST(VexiloAppTest, FailureMessagesByLanguage) {
