@@ -11,7 +11,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   iproute2 libcap2-bin
   fonts-dejavu-core fonts-liberation fonts-wqy-zenhei fonts-noto-cjk fontconfig
-  xvfb xdotool
+  xvfb xdotool xclip
   # Opening devices on a real desktop, and the desktop end-to-end test: the session bus, GVFS with
   # its SMB backend, the launcher, a window manager, two file managers and a Samba server.
   libglib2.0-dev libglib2.0-bin dbus dbus-x11 xdg-utils gvfs gvfs-daemons gvfs-backends

@@ -2,11 +2,13 @@
 
 #include <unistd.h>
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
 #include <QMessageBox>
+#include <QMetaObject>
 
 #include "app/DeviceTable.h"
 #include "app/SkinDeployment.h"
@@ -168,4 +170,13 @@ void CVexiloApp::InitDiscovery() {
   SearchDeviceManager& manager = SearchDeviceManager::Instance();
   manager.autoRefreshLocalIP = true;
   manager.StartSearch();
+  // A network joined or left while the window is open is searched, or its worker ended, at once.
+  // The watch only hands the news to this thread, which alone touches the workers.
+  manager.WatchLocalAddresses([] {
+    if (QCoreApplication* application = QCoreApplication::instance()) {
+      QMetaObject::invokeMethod(
+          application, [] { SearchDeviceManager::Instance().OnLocalAddressesChanged(); },
+          Qt::QueuedConnection);
+    }
+  });
 }

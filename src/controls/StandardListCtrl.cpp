@@ -282,21 +282,18 @@ void CStandardListCtrl::SetColumnsClickable(bool on) {
 
 void CStandardListCtrl::SortItems(int column, Qt::SortOrder order) {
   if (column < 0 || column >= columnCount()) {
+    sortColumn_ = -1;
     header_->setSortIndicatorShown(false);
     header_->setSortIndicator(-1, Qt::AscendingOrder);
     return;
   }
+  sortColumn_ = column;
+  sortOrder_ = order;
   header_->setSortIndicator(column, order);
   header_->setSortIndicatorShown(true);
   sortItems(column, order);
   header_->viewport()->update();
 }
-
-int CStandardListCtrl::SortColumn() const {
-  return header_->isSortIndicatorShown() ? header_->sortIndicatorSection() : -1;
-}
-
-Qt::SortOrder CStandardListCtrl::SortOrder() const { return header_->sortIndicatorOrder(); }
 
 int CStandardListCtrl::GetFirstSelectedRow() const {
   int first = -1;

@@ -83,8 +83,10 @@ class CStandardListCtrl : public CBasicListCtrl {
   int ClickedColumn() const { return clickedColumn_; }
   // Sorts the rows by COLUMN, stably, and marks the column's title; -1 marks none (the rows stay).
   void SortItems(int column, Qt::SortOrder order);
-  int SortColumn() const;
-  Qt::SortOrder SortOrder() const;
+  // The order is the list's own record: the header flips its arrow by itself on a click, before
+  // the dialog hears of the click.
+  int SortColumn() const { return sortColumn_; }
+  Qt::SortOrder SortOrder() const { return sortOrder_; }
 
   // Where the menu that kNotifyRightClick asks for goes, in global coordinates: at the mouse, or
   // for a key below the current row (the list's top-left corner without one).
@@ -139,6 +141,8 @@ class CStandardListCtrl : public CBasicListCtrl {
   // Set by a left press in the item area; the release that follows is the click.
   bool leftPressed_ = false;
   int clickedColumn_ = -1;
+  int sortColumn_ = -1;
+  Qt::SortOrder sortOrder_ = Qt::AscendingOrder;
   QPoint contextMenuPoint_;
   // The widths the columns were inserted with, and whether they are scaled to the width.
   std::vector<int> insertedWidths_;

@@ -13,7 +13,6 @@
 #include <boost/system/system_error.hpp>
 
 #include "diag/LogSystem.h"
-#include "discovery/SearchDeviceManager.h"
 
 namespace {
 
@@ -115,5 +114,5 @@ void CSearchDeviceBroadcastThread::HandleReceiveData(const char* data, std::int3
     return;
   }
   WriteLog("SendThread %d : Handle Broadcast Recive Information Success ", Port());
-  SearchDeviceManager::OnDeviceFound(device, Port());
+  HandOn(device);
 }

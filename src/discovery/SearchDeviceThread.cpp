@@ -6,12 +6,14 @@
 
 #include <cstring>
 #include <exception>
+#include <utility>
 
 #include <boost/asio/ip/address_v4.hpp>
 #include <boost/system/system_error.hpp>
 #include <boost/thread/thread.hpp>
 
 #include "diag/LogSystem.h"
+#include "discovery/SearchDeviceManager.h"
 
 namespace {
 
@@ -33,7 +35,10 @@ void ThrowIfError(const boost::system::error_code& error, const char* operation)
 
 }  // namespace
 
-CSearchDeviceThread::CSearchDeviceThread() : socket(ioService) { lastDevice.Reset(); }
+CSearchDeviceThread::CSearchDeviceThread()
+    : socket(ioService), deviceSink(&SearchDeviceManager::OnDeviceFound) {
+  lastDevice.Reset();
+}
 
 CSearchDeviceThread::~CSearchDeviceThread() {
   boost::system::error_code ignored;
@@ -102,6 +107,10 @@ void CSearchDeviceThread::ExitWorkThread() {
   CloseSocketForExit();
   WriteTimeLog("SendThread %d : Exit Search Device Tread , bExitSock : %d  ", Port(),
                static_cast<int>(bExitSock.load()));
+}
+
+void CSearchDeviceThread::SetDeviceSink(DeviceSink sink) {
+  deviceSink = sink ? std::move(sink) : DeviceSink(&SearchDeviceManager::OnDeviceFound);
 }
 
 std::int32_t CSearchDeviceThread::SendSearchCommand(const SearchPacket&) { return 0; }
@@ -300,6 +309,8 @@ bool CSearchDeviceThread::AcceptDevice(const DeviceInfo& device, bool clearWhenS
   lastDevice = device;
   return true;
 }
+
+void CSearchDeviceThread::HandOn(const DeviceInfo& device) { deviceSink(device, Port()); }
 
 void CSearchDeviceThread::RunWorkThread() {
   currentWorker = this;

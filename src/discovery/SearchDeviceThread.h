@@ -12,6 +12,7 @@
 #include <boost/thread/mutex.hpp>
 
 #include "discovery/DeviceInfo.h"
+#include "discovery/DeviceSink.h"
 #include "discovery/SearchProtocol.h"
 
 // Base of every search worker: one UDP socket, one receive thread that hands each datagram to
@@ -39,6 +40,11 @@ class CSearchDeviceThread {
   virtual void ResetLastDevice();
   virtual std::int32_t WorkThread();
   virtual void HandleReceiveData(const char* data, std::int32_t length, const char* address);
+
+  // Gives the worker the receiver of the devices it accepts. Set it before InitValue, while no
+  // receive thread runs: the receive thread reads it without a lock. Without one (or with an
+  // empty one) the worker hands its devices to SearchDeviceManager::OnDeviceFound.
+  void SetDeviceSink(DeviceSink sink);
 
   // Creation retry of the per-address workers: the next port, at most kMaxCreateRetries times in
   // the worker's life.
@@ -89,6 +95,8 @@ class CSearchDeviceThread {
   // worker's lock: true when the record is new. With COMPARE_TYPE, records of another report
   // type (an announcement, a goodbye, a reply) differ even when every text is the same.
   bool AcceptDevice(const DeviceInfo& device, bool clearWhenSame, bool compareType = false);
+  // Hands an accepted device to the worker's sink, with the worker's port.
+  void HandOn(const DeviceInfo& device);
 
   DeviceInfo lastDevice;
   boost::asio::io_context ioService;
@@ -103,6 +111,7 @@ class CSearchDeviceThread {
  private:
   void RunWorkThread();
 
+  DeviceSink deviceSink;
   boost::mutex lastDeviceMutex;
   boost::mutex socketMutex;
   std::atomic<int> createError{0};

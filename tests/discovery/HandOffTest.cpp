@@ -6,11 +6,15 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "discovery/SearchDeviceBroadcastThread.h"
 #include "discovery/SearchDeviceManager.h"
+#include "discovery/SearchDeviceMultiCommandThead.h"
 #include "discovery/SearchDeviceMulticastThread.h"
 #include "discovery/SearchProtocol.h"
 
@@ -122,4 +126,68 @@ TEST_F(WorkerHandOffTest, MulticastWorkerHandsOnIdenticalMessagesEverySecondTime
   EXPECT_EQ(Ids(), "abc/2 abc/2 abc/4 abc/2 other/2 abc/4 ");
 }
 
+// Every kind of worker hands its devices to the sink it was given, with its port, and not to the
+// coordinator's hand-off; without a sink (again) they go to the hand-off.
+TEST_F(WorkerHandOffTest, WorkersHandTheirDevicesToTheSinkTheyWereGiven) {
+  const BroadcastReply reply("id=S&host=nas");
+  const Message announcement(Notify("ssdp:alive", "S"));
+  const struct {
+    const char* kind;
+    std::function<std::unique_ptr<CSearchDeviceThread>()> make;
+    std::function<void(CSearchDeviceThread&)> send;
+  } workers[] = {
+      {"broadcast", [] { return std::make_unique<CSearchDeviceBroadcastThread>(); },
+       [&](CSearchDeviceThread& worker) { reply.To(worker); }},
+      {"group", [] { return std::make_unique<CSearchDeviceMulticastThread>(); },
+       [&](CSearchDeviceThread& worker) { announcement.To(worker); }},
+      {"address", [] { return std::make_unique<CSearchDeviceMultiCommandThead>(); },
+       [&](CSearchDeviceThread& worker) { announcement.To(worker); }},
+  };
+  for (const auto& item : workers) {
+    SCOPED_TRACE(item.kind);
+    handOffs.clear();
+    const std::unique_ptr<CSearchDeviceThread> worker = item.make();
+    std::vector<std::pair<std::string, std::int32_t>> sunk;
+    worker->SetDeviceSink([&sunk](const DeviceInfo& device, std::int32_t port) {
+      sunk.emplace_back(device.id, port);
+    });
+    item.send(*worker);
+    EXPECT_EQ(sunk, (std::vector<std::pair<std::string, std::int32_t>>{{"S", worker->Port()}}));
+    EXPECT_TRUE(handOffs.empty());
+
+    worker->SetDeviceSink(nullptr);
+    worker->ResetLastDevice();
+    item.send(*worker);
+    EXPECT_EQ(sunk.size(), 1u);
+    EXPECT_EQ(Ids(), "S/" + std::string(item.kind[0] == 'b' ? "1" : "2") + " ");
+  }
+}
+
 }  // namespace
+
+// Ports for per-address workers: the slots 1530, 1550, … in turn, past slots a worker holds
+// (its creation retries may have moved it up within the slot), and round again at the top, so a
+// network that comes and goes for days never runs out of ports.
+TEST(CommandPortTest, SlotsInTurnPastHeldOnesAndRoundAgainAtTheTop) {
+  std::int32_t next = 1530;
+  EXPECT_EQ(TakeCommandPort(next, {}), 1530);
+  EXPECT_EQ(TakeCommandPort(next, {}), 1550);
+  EXPECT_EQ(next, 1570);
+  // 1570 is held by a worker whose creation moved it on to 1575; 1590 exactly.
+  EXPECT_EQ(TakeCommandPort(next, {1530, 1575, 1590}), 1610);
+
+  next = 65510;  // the last slot whose retries (up to 20 ports on) stay below 65536
+  EXPECT_EQ(TakeCommandPort(next, {}), 65510);
+  EXPECT_EQ(next, 1530);
+  next = 65530;  // past the last slot: starts again
+  EXPECT_EQ(TakeCommandPort(next, {1530}), 1550);
+
+  // Every slot held: the next one is given all the same, and the search goes on.
+  std::vector<std::int32_t> all;
+  for (std::int32_t port = 1530; port <= 65510; port += 20) {
+    all.push_back(port);
+  }
+  next = 1550;
+  EXPECT_EQ(TakeCommandPort(next, all), 1550);
+  EXPECT_EQ(next, 1570);
+}

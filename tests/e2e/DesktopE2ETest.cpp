@@ -10,6 +10,9 @@
 // broadcasts and multicasts as soon as its window opens, and the file managers and GVFS must
 // reach the devices. Screenshots after each My Storage, and the program's log, are kept in
 // e2e-artefacts/ of the build folder.
+//
+// A second, smaller scenario runs the program alone on such a desktop with openbox: where its
+// window opens and that the window manager cannot resize or maximise it.
 
 #include <strings.h>
 #include <unistd.h>
@@ -205,6 +208,48 @@ QImage ToImage(const testsupport::ScreenPixels& screen) {
     }
   }
   return image;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The program on the desktop.
+
+// Starts the program in the session, its diagnostic log written to `logPath`.
+pid_t StartTarvelo(testsupport::DesktopSession& desktop, const std::string& logPath) {
+  std::vector<std::string> environment = desktop.Environment();
+  // A sanitizer build's settings apply to the program as to the test itself.
+  for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "TSAN_OPTIONS"}) {
+    if (const char* value = std::getenv(name)) {
+      environment.push_back(std::string(name) + "=" + value);
+    }
+  }
+  return desktop.Start({testsupport::BuiltProgram("tarvelo"), "--log", logPath}, environment,
+                       "tarvelo.out");
+}
+
+// The program's window and where its client area lies on the screen (openbox's frame, if any,
+// left out).
+struct ProgramWindow {
+  unsigned long id = 0;
+  QRect place;
+};
+
+std::optional<ProgramWindow> WaitForTarveloWindow(testsupport::DesktopSession& desktop, pid_t pid) {
+  std::optional<ProgramWindow> found;
+  Poll(
+      [&] {
+        for (const ClientWindow& window : desktop.ClientWindows()) {
+          const auto place = desktop.Place(window.id);
+          if (window.instance == "tarvelo" && place && place->width == kWindowWidth &&
+              place->height == kWindowHeight) {
+            found =
+                ProgramWindow{window.id, QRect(place->x, place->y, kWindowWidth, kWindowHeight)};
+            return true;
+          }
+        }
+        return !desktop.Running(pid);
+      },
+      kWindowTimeout);
+  return found;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -427,40 +472,12 @@ class DesktopE2E : public ::testing::Test {
   }
 
   pid_t StartProgram() {
-    std::vector<std::string> environment = desktop_->Environment();
-    // A sanitizer build's settings apply to the program as to the test itself.
-    for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "TSAN_OPTIONS"}) {
-      if (const char* value = std::getenv(name)) {
-        environment.push_back(std::string(name) + "=" + value);
-      }
-    }
     programLog_ = folder_->File("desktop/tarvelo-log.txt");
-    return desktop_->Start({testsupport::BuiltProgram("tarvelo"), "--log", programLog_},
-                           environment, "tarvelo.out");
+    return StartTarvelo(*desktop_, programLog_);
   }
 
-  struct ProgramWindow {
-    unsigned long id = 0;
-    QRect place;
-  };
-
   std::optional<ProgramWindow> WaitForProgramWindow(pid_t pid) {
-    std::optional<ProgramWindow> found;
-    Poll(
-        [&] {
-          for (const ClientWindow& window : desktop_->ClientWindows()) {
-            const auto place = desktop_->Place(window.id);
-            if (window.instance == "tarvelo" && place && place->width == kWindowWidth &&
-                place->height == kWindowHeight) {
-              found =
-                  ProgramWindow{window.id, QRect(place->x, place->y, kWindowWidth, kWindowHeight)};
-              return true;
-            }
-          }
-          return !desktop_->Running(pid);
-        },
-        kWindowTimeout);
-    return found;
+    return WaitForTarveloWindow(*desktop_, pid);
   }
 
   QImage Screen() { return ToImage(desktop_->Grab()); }
@@ -675,6 +692,169 @@ TEST_F(DesktopE2E, MyStorageInPcmanfmReopensTheDeviceAndLeavesItsNeighbourAlone)
 
 TEST_F(DesktopE2E, MyStorageInThunarReopensTheDeviceAndLeavesItsNeighbourAlone) {
   OpenDeviceTwice(kThunar, kPcmanfm);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Where the window opens, and that it keeps one size, under a window manager: the program alone
+// in a private desktop session with openbox, no device answering.
+
+class WindowPlacementE2E : public ::testing::Test {
+ protected:
+  // The session's screen.
+  static constexpr QRect kScreen{0, 0, 1024, 768};
+
+  void SetUp() override {
+    TARVELO_REQUIRE_LAB();
+    for (const char* name : {"openbox", "dbus-daemon", "Xvfb", "xdotool"}) {
+      if (testsupport::FindProgram(name).empty()) {
+        GTEST_SKIP() << "the placement test needs " << name;
+      }
+    }
+    ASSERT_EQ(::access(testsupport::BuiltProgram("tarvelo").c_str(), X_OK), 0)
+        << "not built: " << testsupport::BuiltProgram("tarvelo");
+    testsupport::BecomeSubreaper();
+    folder_ = std::make_unique<testsupport::TemporaryDirectory>();
+    lab_ = std::make_unique<testsupport::LabNetwork>();
+    desktop_ = std::make_unique<testsupport::DesktopSession>(*lab_, folder_->Path());
+    settings_ = desktop_->ConfigHome() + "/tarvelo/tarvelo.conf";
+  }
+
+  void TearDown() override {
+    desktop_.reset();
+    testsupport::ReapEndedChildren();
+    lab_.reset();
+  }
+
+  void Xdotool(const std::vector<std::string>& arguments) {
+    std::vector<std::string> argv{"xdotool"};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    EXPECT_EQ(desktop_->Run(argv).status, 0) << "xdotool " << arguments.front();
+  }
+
+  // Starts the program with the pointer at `pointer` and returns its window once it has settled
+  // where it opened.
+  std::optional<ProgramWindow> Open(QPoint pointer) {
+    Xdotool({"mousemove", std::to_string(pointer.x()), std::to_string(pointer.y())});
+    program_ = StartTarvelo(*desktop_, folder_->File("tarvelo-log.txt"));
+    std::optional<ProgramWindow> window = WaitForTarveloWindow(*desktop_, program_);
+    if (window) {
+      // The place once two readings in a row agree: the window manager may still move it.
+      QPoint previous(-1, -1);
+      Poll(
+          [&] {
+            const auto place = desktop_->Place(window->id);
+            const QPoint now = place ? QPoint(place->x, place->y) : QPoint(-1, -1);
+            const bool settled = now == previous;
+            previous = now;
+            return settled;
+          },
+          kStateTimeout, 200ms);
+      window->place.moveTopLeft(previous);
+    }
+    return window;
+  }
+
+  // Closes the window with Escape, as a user would, and waits for the program to end.
+  void Close(const ProgramWindow& window) {
+    Xdotool({"windowactivate", "--sync", std::to_string(window.id), "key", "Escape"});
+    EXPECT_TRUE(Poll([&] { return !desktop_->Running(program_); }, kStateTimeout))
+        << "Escape did not close the window";
+  }
+
+  std::optional<QRect> Place(const ProgramWindow& window) {
+    const auto place = desktop_->Place(window.id);
+    if (!place) {
+      return std::nullopt;
+    }
+    return QRect(place->x, place->y, place->width, place->height);
+  }
+
+  std::unique_ptr<testsupport::TemporaryDirectory> folder_;
+  std::unique_ptr<testsupport::LabNetwork> lab_;
+  std::unique_ptr<testsupport::DesktopSession> desktop_;
+  std::string settings_;
+  pid_t program_ = -1;
+};
+
+TEST_F(WindowPlacementE2E, CentredFirstThenWhereClosedAlwaysOnTheScreenAndOfOneSize) {
+  const QPoint centred((kScreen.width() - kWindowWidth) / 2,
+                       (kScreen.height() - kWindowHeight) / 2);
+  ASSERT_FALSE(fs::exists(settings_));
+
+  // The first start, with nothing remembered, opens in the middle of the screen under the
+  // pointer.
+  std::optional<ProgramWindow> window = Open(QPoint(200, 600));
+  ASSERT_TRUE(window) << "no 328x245 window of the program appeared";
+  EXPECT_EQ(window->place.topLeft(), centred);
+
+  // The window manager offers to move the window, but neither to resize nor to maximise it, and
+  // a request to maximise leaves it as it is.
+  const std::vector<std::string> actions =
+      desktop_->AtomNames(window->id, "_NET_WM_ALLOWED_ACTIONS");
+  const auto offers = [&](const char* action) {
+    return std::find(actions.begin(), actions.end(), action) != actions.end();
+  };
+  EXPECT_TRUE(offers("_NET_WM_ACTION_MOVE")) << "openbox does not manage the window";
+  for (const char* action :
+       {"_NET_WM_ACTION_RESIZE", "_NET_WM_ACTION_MAXIMIZE_HORZ", "_NET_WM_ACTION_MAXIMIZE_VERT"}) {
+    EXPECT_FALSE(offers(action)) << "the window manager offers " << action;
+  }
+  desktop_->AddWindowStates(window->id, "_NET_WM_STATE_MAXIMIZED_VERT",
+                            "_NET_WM_STATE_MAXIMIZED_HORZ");
+  std::optional<QRect> place;
+  EXPECT_FALSE(Poll(
+      [&] {
+        place = Place(*window);
+        return !place || place->size() != QSize(kWindowWidth, kWindowHeight);
+      },
+      1500ms))
+      << "a maximise request gave the window the size " << place->width() << "x" << place->height();
+
+  // Moved and closed, it opens where it was closed, wherever the pointer is.
+  const QPoint moved(90, 140);
+  Xdotool({"windowmove", std::to_string(window->id), std::to_string(moved.x()),
+           std::to_string(moved.y())});
+  EXPECT_TRUE(Poll(
+      [&] {
+        place = Place(*window);
+        return place && place->topLeft() == moved;
+      },
+      kStateTimeout))
+      << "xdotool did not move the window";
+  Close(*window);
+  EXPECT_TRUE(fs::exists(settings_)) << "the place was not remembered";
+  window = Open(QPoint(900, 700));
+  ASSERT_TRUE(window) << "no window at the second start";
+  EXPECT_EQ(window->place.topLeft(), moved);
+  Close(*window);
+
+  // A remembered place that is no longer on the screen (a screen unplugged, a smaller one) is
+  // not used as it is: the window opens whole on the screen.
+  struct Case {
+    const char* what;
+    QPoint remembered;
+    QPoint expected;
+  };
+  const Case cases[] = {
+      {"wholly off the screen", QPoint(3000, 2000), centred},
+      {"partly over the right and bottom edges", QPoint(900, 700),
+       QPoint(kScreen.width() - kWindowWidth, kScreen.height() - kWindowHeight)},
+      {"partly over the left and top edges", QPoint(-100, -50), QPoint(0, 0)},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.what);
+    {
+      std::ofstream file(settings_, std::ios::trunc);
+      file << "[window]\nposition=@Point(" << test.remembered.x() << ' ' << test.remembered.y()
+           << ")\n";
+      ASSERT_TRUE(file.good());
+    }
+    window = Open(QPoint(512, 384));
+    ASSERT_TRUE(window) << "no window";
+    EXPECT_EQ(window->place.topLeft(), test.expected);
+    EXPECT_TRUE(kScreen.contains(window->place));
+    Close(*window);
+  }
 }
 
 }  // namespace

@@ -1,10 +1,11 @@
 // The real window as a user meets it: the built program on a private Xvfb, inside the network lab
 // with simulated devices answering, driven with xdotool. What is checked is what a user sees (the
-// pixels of the screen) and what the program asks the desktop to do (stub xdg-open, gio and umount
-// first on PATH record their arguments instead of acting on this machine).
+// pixels of the screen, the tooltips and menus that come up), what the program puts on the
+// clipboard (read back with xclip), and what it asks the desktop to do (stub xdg-open, gio and
+// umount first on PATH record their arguments instead of acting on this machine).
 //
 // The program runs only inside the lab's engine namespace, because its engine broadcasts and
-// multicasts as soon as the window opens. Xvfb and xdotool run outside: the program reaches the
+// multicasts as soon as the window opens. Xvfb, xdotool and xclip run outside: they reach the
 // server through its socket file, and the server listens on no network port.
 
 #include <fcntl.h>
@@ -46,6 +47,7 @@
 #include "NamespaceProcesses.h"
 #include "NasSimulator.h"
 #include "TemporaryDirectory.h"
+#include "UdpSocket.h"
 #include "WindowLooks.h"
 
 // Xlib last: its macros (None, Bool, Status, ...) would otherwise clash with the headers above.
@@ -76,6 +78,9 @@ constexpr const char* kNewestDeviceAddress = "10.231.1.3";
 constexpr const char* kReplyDelayMs = "500";
 constexpr const char* kReplySpreadMs = "6000";
 
+// The address of device INDEX of the simulators here: kFirstDeviceAddress + INDEX.
+std::string DeviceAddress(int index) { return "10.231.1." + std::to_string(1 + index); }
+
 // Generous bounds for a slow, shared machine; the polls end as soon as the state is reached.
 constexpr auto kWindowTimeout = 30s;
 constexpr auto kStateTimeout = 10s;
@@ -90,11 +95,12 @@ constexpr auto kSameTick = 250ms;
 // Programs of the machine.
 
 bool DesktopToolsAvailable() {
-  return !testsupport::FindProgram("Xvfb").empty() && !testsupport::FindProgram("xdotool").empty();
+  return !testsupport::FindProgram("Xvfb").empty() &&
+         !testsupport::FindProgram("xdotool").empty() && !testsupport::FindProgram("xclip").empty();
 }
 
-// A test binary whose every test skipped for want of Xvfb or xdotool reports "skipped" (77) to
-// CTest instead of "passed"; the lab's own listener does the same for a run without root.
+// A test binary whose every test skipped for want of Xvfb, xdotool or xclip reports "skipped" (77)
+// to CTest instead of "passed"; the lab's own listener does the same for a run without root.
 void ExitAsSkipped() {
   std::fflush(nullptr);
   std::_Exit(77);
@@ -186,6 +192,18 @@ QImage ReadXwd(const std::string& path) {
   return image;
 }
 
+// A top-level window that the X server shows. A popup (a tooltip, a menu) is override-redirect:
+// its program places it, no window manager would.
+struct MappedWindow {
+  unsigned long id = 0;
+  QRect place;
+  bool overrideRedirect = false;
+};
+
+// A window may go away between listing it and reading its attributes; the request then fails
+// with BadWindow, which must not end the test (Xlib's default handler exits the process).
+int IgnoreXError(::Display*, XErrorEvent*) { return 0; }
+
 // A private X server: its own display number, no TCP, the screen in a file.
 class VirtualScreen {
  public:
@@ -201,6 +219,7 @@ class VirtualScreen {
       throw std::runtime_error("Xvfb did not start; see " + folder_ + "/xvfb.log");
     }
     xdotool_ = testsupport::FindProgram("xdotool");
+    xclip_ = testsupport::FindProgram("xclip");
   }
 
   ~VirtualScreen() {
@@ -268,14 +287,57 @@ class VirtualScreen {
     return QRect(values[0], values[1], values[2], values[3]);
   }
 
-  void Click(QPoint at, int count = 1) const {
+  // Clicks `count` times with a mouse button (1 left, 3 right) at a point of the screen.
+  void Click(QPoint at, int count = 1, int button = 1) const {
     std::vector<std::string> arguments{"mousemove", std::to_string(at.x()), std::to_string(at.y()),
                                        "click"};
     if (count > 1) {
       arguments.insert(arguments.end(), {"--repeat", std::to_string(count), "--delay", "80"});
     }
-    arguments.push_back("1");
+    arguments.push_back(std::to_string(button));
     ASSERT_EQ(XDoTool(arguments).status, 0);
+  }
+
+  void MovePointer(QPoint at) const {
+    ASSERT_EQ(XDoTool({"mousemove", std::to_string(at.x()), std::to_string(at.y())}).status, 0);
+  }
+
+  // The text an X selection ("clipboard", "primary") holds, as a program that pastes gets it;
+  // empty when nobody holds it.
+  std::string Selection(const std::string& name) const {
+    const testsupport::CommandResult result =
+        testsupport::RunCommand({xclip_, "-selection", name, "-o"},
+                                {"DISPLAY=" + display_, "PATH=/usr/bin:/bin"}, kCommandTimeout);
+    return result.status == 0 ? result.output : std::string();
+  }
+
+  // The top-level windows that are mapped, bottom to top.
+  std::vector<MappedWindow> MappedWindows() const {
+    std::vector<MappedWindow> windows;
+    ::Display* connection = XOpenDisplay(display_.c_str());
+    if (connection == nullptr) {
+      return windows;
+    }
+    XSetErrorHandler(&IgnoreXError);
+    ::Window root = 0;
+    ::Window parent = 0;
+    ::Window* children = nullptr;
+    unsigned int count = 0;
+    if (XQueryTree(connection, DefaultRootWindow(connection), &root, &parent, &children, &count) !=
+        0) {
+      for (unsigned int i = 0; i < count; ++i) {
+        XWindowAttributes attributes{};
+        if (XGetWindowAttributes(connection, children[i], &attributes) != 0 &&
+            attributes.map_state == IsViewable) {
+          windows.push_back(MappedWindow{
+              children[i], QRect(attributes.x, attributes.y, attributes.width, attributes.height),
+              attributes.override_redirect != 0});
+        }
+      }
+      XFree(children);
+    }
+    XCloseDisplay(connection);
+    return windows;
   }
 
   void ParkPointer() const {
@@ -314,6 +376,9 @@ class VirtualScreen {
         frameFolder,
         "-displayfd",
         std::to_string(kReadyDescriptor)};
+    // The server keeps its state, the pointer's place above all, when its last client leaves
+    // (xdotool parking the pointer before the program has connected); by default it would reset.
+    argv.push_back("-noreset");
     posix_spawn_file_actions_t actions;
     ::posix_spawn_file_actions_init(&actions);
     ::posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
@@ -361,6 +426,7 @@ class VirtualScreen {
 
   std::string folder_;
   std::string xdotool_;
+  std::string xclip_;
   std::string display_;
   std::string frameBuffer_;
   pid_t pid_ = -1;
@@ -472,7 +538,7 @@ class WindowE2E : public ::testing::Test {
   void SetUp() override {
     TARVELO_REQUIRE_LAB();
     if (!DesktopToolsAvailable()) {
-      GTEST_SKIP() << "the end-to-end test needs Xvfb and xdotool";
+      GTEST_SKIP() << "the end-to-end test needs Xvfb, xdotool and xclip";
     }
     ASSERT_EQ(::access(testsupport::BuiltProgram("tarvelo").c_str(), X_OK), 0)
         << "not built: " << testsupport::BuiltProgram("tarvelo");
@@ -583,6 +649,87 @@ class WindowE2E : public ::testing::Test {
         timeout);
   }
 
+  // A popup window of the program (a tooltip, a menu) and its picture.
+  struct Popup {
+    MappedWindow window;
+    QImage image;
+  };
+
+  // The lines of text of a popup, its frame left out.
+  static int PopupLines(const QImage& popup) {
+    return CountRows(popup.copy(popup.rect().adjusted(3, 3, -3, -3)));
+  }
+
+  // Waits for a popup that was not shown in `before`, once it holds text (a freshly mapped
+  // window may still be blank).
+  std::optional<Popup> WaitForPopup(const std::vector<MappedWindow>& before) const {
+    std::optional<Popup> found;
+    testsupport::WaitUntil(
+        [&] {
+          for (const MappedWindow& window : screen_->MappedWindows()) {
+            const bool shownBefore =
+                std::any_of(before.begin(), before.end(),
+                            [&](const MappedWindow& old) { return old.id == window.id; });
+            if (!window.overrideRedirect || shownBefore || window.place.width() < 20 ||
+                window.place.height() < 10) {
+              continue;
+            }
+            QImage image = screen_->Grab().copy(window.place);
+            if (PopupLines(image) > 0) {
+              found = Popup{window, std::move(image)};
+              return true;
+            }
+          }
+          return false;
+        },
+        kStateTimeout);
+    return found;
+  }
+
+  bool WaitForPopupGone(const Popup& popup) const {
+    return testsupport::WaitUntil(
+        [&] {
+          const std::vector<MappedWindow> windows = screen_->MappedWindows();
+          return std::none_of(windows.begin(), windows.end(), [&](const MappedWindow& window) {
+            return window.id == popup.window.id;
+          });
+        },
+        kStateTimeout);
+  }
+
+  // Rests the pointer at a point of the screen and waits for the tooltip that comes up there.
+  // The pointer comes to rest as a hand brings it, with a last small move: Qt may take the first
+  // motion into a window that it had left for its entry alone, and wait for the next one to time
+  // the tooltip.
+  std::optional<Popup> Hover(QPoint point) const {
+    const std::vector<MappedWindow> before = screen_->MappedWindows();
+    screen_->MovePointer(point - QPoint(4, 0));
+    std::this_thread::sleep_for(50ms);
+    screen_->MovePointer(point);
+    return WaitForPopup(before);
+  }
+
+  // The part of the screen that holds both the window and a popup of it, for a screenshot.
+  QImage Around(const QRect& window, const QRect& popup) const {
+    const QRect area =
+        window.united(popup.adjusted(-4, -4, 4, 4)) & QRect(0, 0, kScreenWidth, kScreenHeight);
+    return screen_->Grab().copy(area);
+  }
+
+  // Device INDEX of StartDevices announces itself with the NOTIFY type NTS (ssdp:alive,
+  // ssdp:byebye), as a device switched on or off does: from a simulator of its own that sends
+  // once and ends, with the address, identity and server header of that device.
+  void Announce(int index, const char* nts) {
+    const std::string number = std::to_string(index);
+    testsupport::NasSimulator notice(
+        *lab_,
+        std::vector<std::string>{"--devices", "1", "--first-address", DeviceAddress(index), "--usn",
+                                 "uuid:SIM" + number + "::upnp:rootdevice", "--server",
+                                 "VRIX/2.0, UPnP/1.0, Tarvelo/nas" + number + "/HomeNas/1",
+                                 "--notify", nts, "--once"});
+    EXPECT_EQ(notice.WaitForExit(kStateTimeout), 0) << nts << " of device " << index;
+  }
+
   std::vector<std::string> Calls() const {
     return testsupport::SplitLines(testsupport::ReadFile(calls_));
   }
@@ -681,14 +828,15 @@ TEST_F(WindowE2E, SearchCycleSelectionCommandsSecondStartAndClose) {
     EXPECT_GE(median, 700) << "the countdown runs too fast";
     EXPECT_LE(median, 1500) << "the countdown runs too slowly";
   }
-  // The wait text's last change is its disappearance, together with Refresh coming back.
+  // The wait text's last change, to the number of devices found, comes together with Refresh.
   ASSERT_FALSE(countdownChanges.empty());
   EXPECT_TRUE(countdownChanges.back() == ended.at)
-      << "the wait text did not disappear when Refresh came back";
+      << "the wait text did not change when Refresh came back";
 
-  // Rows appear only at the ticks, never between them, and never go away during the cycle.
+  // Rows appear as soon as their devices answer, half-way between two ticks rather than at the
+  // next one, and never go away during the cycle.
   EXPECT_EQ(ended.rows, kDevices) << Describe(ended);
-  EXPECT_GE(rowChanges.size(), 2u) << "the devices' rows did not come in over several ticks";
+  EXPECT_GE(rowChanges.size(), 2u) << "the devices' rows did not come in one by one";
   int shown = frames.front().rows;
   for (const auto& change : rowChanges) {
     const Clock::time_point when = change.first;
@@ -698,10 +846,13 @@ TEST_F(WindowE2E, SearchCycleSelectionCommandsSecondStartAndClose) {
     const bool atTick = std::any_of(
         countdownChanges.begin(), countdownChanges.end(),
         [&](Clock::time_point tick) { return when - tick < kSameTick && tick - when < kSameTick; });
-    EXPECT_TRUE(atTick) << "the list changed to " << rows << " rows between two ticks";
+    EXPECT_FALSE(atTick) << "the list changed to " << rows
+                         << " rows at a tick: it waited for the timer";
   }
-  if (countdownChanges.size() == 10) {
-    EXPECT_EQ(frames.front().rows, 0) << "the list was not empty before the first tick";
+  if (frames.front().rows == 0 && !rowChanges.empty() && !countdownChanges.empty()) {
+    EXPECT_LT(rowChanges.front().first, countdownChanges.front())
+        << "the first device, which answers half a second after the search, was listed only at "
+           "the first tick";
   }
 
   // Refresh, Log In and My Storage stay disabled for the whole cycle; Refresh alone comes back.
@@ -975,6 +1126,278 @@ TEST_F(WindowE2E, SkinThatCannotBeWrittenShowsTheMessageAndNoWindow) {
     EXPECT_TRUE(screen_->VisibleWindows("Tarvelo").empty());
     EXPECT_FALSE(fs::exists(folder_->File("runtime/Tarvelo.lock")));
     EXPECT_TRUE(Calls().empty());
+  }
+}
+
+TEST_F(WindowE2E, LiveListGoodbyeReturnLateDeviceDetailsSortMenuAndCopy) {
+  StartDevices();
+  const pid_t program = StartProgram(folder_->File("data"));
+  const auto main = WaitForMainWindow(program);
+  ASSERT_TRUE(main) << "no 328x245 window titled Tarvelo appeared";
+  const QRect place = main->second;
+  screen_->ParkPointer();
+  auto at = [&](QPoint point) { return place.topLeft() + point; };
+  using Looks = std::vector<RowLook>;
+  constexpr RowLook kN = RowLook::kNormal;
+  constexpr RowLook kG = RowLook::kGone;
+  auto rowsOf = [](const Frame& frame) { return ReadListRows(frame.window.copy(kListInside)); };
+  auto looksOf = [&](const Frame& frame) { return RowLooks(rowsOf(frame)); };
+  auto describe = [&](const Frame& frame) {
+    std::ostringstream text;
+    text << Describe(frame) << ", row looks:";
+    for (const RowLook look : looksOf(frame)) {
+      text << ' ' << RowLookName(look);
+    }
+    return text.str();
+  };
+  // A point of a row's host name on the screen, and the picture of a row's text (all columns).
+  auto onRow = [&](const ListRow& row) {
+    return at(kListInside.topLeft() + QPoint(40, (row.top + row.bottom) / 2));
+  };
+  auto rowImage = [](const Frame& frame, const ListRow& row) {
+    return frame.window.copy(kListInside)
+        .copy(0, row.top, kListInside.width(), row.bottom - row.top + 1);
+  };
+  Frame frame;
+
+  // The cycle ends with the three devices listed, newest on top, and their number in the wait
+  // text's place.
+  ASSERT_TRUE(WaitForFrame(
+      place, frame,
+      [&](const Frame& now) {
+        return now.refresh == ButtonLook::kNormal && looksOf(now) == Looks{kN, kN, kN};
+      },
+      kCycleTimeout))
+      << describe(frame);
+  const Frame found = frame;
+  const std::vector<ListRow> rows = rowsOf(found);
+
+  // The middle row (device 1) tells the device's details in its tooltip, one per line.
+  const std::optional<Popup> details = Hover(onRow(rows[1]));
+  ASSERT_TRUE(details) << "no tooltip came up over a row";
+  const int detailLines = PopupLines(details->image);
+  EXPECT_GE(detailLines, 4) << "the tooltip does not hold the device's details";
+  SaveDocumentScreenshot(Around(place, details->window.place), "device-details.png");
+  screen_->ParkPointer();
+  EXPECT_TRUE(WaitForPopupGone(*details)) << "the tooltip stayed after the pointer left";
+
+  // Device 1 says goodbye: its row stays, in grey, the others keep the rows' colour, and the
+  // number of devices found drops. Its tooltip says that it has left, in one line more.
+  Announce(1, "ssdp:byebye");
+  EXPECT_TRUE(WaitForFrame(
+      place, frame,
+      [&](const Frame& now) {
+        return looksOf(now) == Looks{kN, kG, kN} && now.waitText != found.waitText;
+      },
+      kStateTimeout))
+      << describe(frame);
+  EXPECT_EQ(frame.refresh, ButtonLook::kNormal) << "a goodbye started a new search";
+  SaveDocumentScreenshot(frame.window, "device-gone.png");
+  if (const std::optional<Popup> gone = Hover(onRow(rows[1]))) {
+    EXPECT_EQ(PopupLines(gone->image), detailLines + 1)
+        << "the tooltip of a device that has left does not say so";
+    SaveArtefact(gone->image, "device-gone-details.png");
+    screen_->ParkPointer();
+    EXPECT_TRUE(WaitForPopupGone(*gone));
+  } else {
+    ADD_FAILURE() << "no tooltip came up over the grey row";
+  }
+
+  // It announces itself again: the row is back as it was, and so is the number found.
+  Announce(1, "ssdp:alive");
+  EXPECT_TRUE(WaitForFrame(
+      place, frame,
+      [&](const Frame& now) {
+        return looksOf(now) == Looks{kN, kN, kN} && now.waitText == found.waitText;
+      },
+      kStateTimeout))
+      << describe(frame);
+  if (rowsOf(frame).size() == rows.size()) {
+    EXPECT_EQ(rowImage(frame, rowsOf(frame)[1]), rowImage(found, rows[1]))
+        << "the device's row did not come back as it was";
+  }
+
+  // A device switched on after the cycle is listed on top at once, above the three, without a
+  // Refresh (which would have started a cycle and disabled the button).
+  lab_->AddDeviceAddresses(DeviceAddress(kDevices), 1);
+  Announce(kDevices, "ssdp:alive");
+  EXPECT_TRUE(WaitForFrame(
+      place, frame,
+      [&](const Frame& now) {
+        return looksOf(now) == Looks{kN, kN, kN, kN};
+      },
+      kStateTimeout))
+      << describe(frame);
+  EXPECT_EQ(frame.refresh, ButtonLook::kNormal) << "the late device came with a new search";
+  EXPECT_NE(frame.waitText, found.waitText) << "the number of devices found stayed";
+  const Frame latest = frame;
+  const std::vector<ListRow> four = rowsOf(latest);
+  ASSERT_EQ(four.size(), 4u);
+  for (std::size_t row = 0; row < rows.size(); ++row) {
+    EXPECT_EQ(rowImage(latest, four[row + 1]), rowImage(found, rows[row]))
+        << "row " << row << " of the three did not move one down";
+  }
+
+  // A click on the address column's title sorts by address, which here is oldest device first:
+  // the order turns round, and the title shows an arrow. A second click reverses the order.
+  const auto turnedRound = [&](const Frame& now, bool reversed) {
+    const std::vector<ListRow> sorted = rowsOf(now);
+    if (sorted.size() != four.size()) {
+      return false;
+    }
+    for (std::size_t row = 0; row < four.size(); ++row) {
+      const std::size_t from = reversed ? four.size() - 1 - row : row;
+      if (rowImage(now, sorted[row]) != rowImage(latest, four[from])) {
+        return false;
+      }
+    }
+    return true;
+  };
+  for (const bool reversed : {true, false}) {
+    SCOPED_TRACE(reversed ? "first click on the address title" : "second click");
+    // Two clicks on one spot within Qt's double-click interval (400 ms) would be a double click.
+    std::this_thread::sleep_for(600ms);
+    screen_->Click(at(kAddressTitle));
+    screen_->ParkPointer();
+    EXPECT_TRUE(WaitForFrame(
+        place, frame, [&](const Frame& now) { return turnedRound(now, reversed); }, kStateTimeout))
+        << describe(frame);
+    EXPECT_NE(frame.window.copy(kListHeader), latest.window.copy(kListHeader))
+        << "the sorted column's title shows no arrow";
+  }
+
+  // The rows of devices 1 and 0, wherever the sorting left them.
+  const Frame sorted = frame;
+  auto find = [&](const ListRow& row) {
+    for (const ListRow& candidate : rowsOf(sorted)) {
+      if (rowImage(sorted, candidate) == rowImage(latest, row)) {
+        return candidate;
+      }
+    }
+    ADD_FAILURE() << "a device's row is gone from the list";
+    return row;
+  };
+  const ListRow device1 = find(four[2]);
+  const ListRow device0 = find(four[3]);
+
+  // A right click on device 1's row opens its menu; Copy IP Address, chosen with the keyboard,
+  // puts the address on the clipboard and in the primary selection, and runs nothing.
+  const std::vector<MappedWindow> beforeMenu = screen_->MappedWindows();
+  screen_->Click(onRow(device1), 1, 3);
+  const std::optional<Popup> menu = WaitForPopup(beforeMenu);
+  ASSERT_TRUE(menu) << "no menu came up on a right click";
+  EXPECT_GE(PopupLines(menu->image), 5) << "the menu lacks commands";
+  SaveDocumentScreenshot(Around(place, menu->window.place), "device-menu.png");
+  ASSERT_EQ(screen_->XDoTool({"key", "Down", "Down", "Down", "Return"}).status, 0);
+  EXPECT_TRUE(WaitForPopupGone(*menu)) << "the menu stayed after its command";
+  std::string copied;
+  EXPECT_TRUE(testsupport::WaitUntil(
+      [&] {
+        copied = screen_->Selection("clipboard");
+        return copied == DeviceAddress(1);
+      },
+      kStateTimeout))
+      << "the clipboard holds \"" << copied << "\"";
+  EXPECT_EQ(screen_->Selection("primary"), DeviceAddress(1));
+  EXPECT_TRUE(Calls().empty()) << "Copy IP Address ran a command";
+
+  // Ctrl+C copies the address of the selected row: device 0's.
+  screen_->Click(onRow(device0));
+  screen_->ParkPointer();
+  ASSERT_EQ(screen_->XDoTool({"key", "ctrl+c"}).status, 0);
+  EXPECT_TRUE(testsupport::WaitUntil(
+      [&] {
+        copied = screen_->Selection("clipboard");
+        return copied == DeviceAddress(0);
+      },
+      kStateTimeout))
+      << "the clipboard holds \"" << copied << "\"";
+  EXPECT_EQ(screen_->Selection("primary"), DeviceAddress(0));
+
+  ASSERT_EQ(screen_->XDoTool({"key", "Escape"}).status, 0);
+  EXPECT_EQ(lab_->Wait(program, kExitTimeout), 0);
+}
+
+TEST_F(WindowE2E, EmptyListHintAfterACycleWithoutDevicesAndWarningWhenPort67IsHeld) {
+  constexpr QRgb kHintColour = qRgb(0x5a, 0x64, 0x70);
+  constexpr QRgb kWarningColour = qRgb(0xff, 0xe0, 0x8a);
+  const std::string dataHome = folder_->File("data");
+  Frame frame;
+  // The pixels of the warning's colour in the list, and the rectangle they fill.
+  auto warningArea = [&](const Frame& now) {
+    const QImage list = now.window.copy(kListInside);
+    QRect area;
+    for (int y = 0; y < list.height(); ++y) {
+      for (int x = 0; x < list.width(); ++x) {
+        if ((list.pixel(x, y) & 0xffffff) == (kWarningColour & 0xffffff)) {
+          area |= QRect(x, y, 1, 1);
+        }
+      }
+    }
+    return area;
+  };
+
+  // No device in the lab: while the search runs the list is plainly empty; once the cycle has
+  // ended it says, in grey, what to check. No line warns of a search that is off.
+  {
+    SCOPED_TRACE("no device answers");
+    const pid_t program = StartProgram(dataHome);
+    const auto main = WaitForMainWindow(program);
+    ASSERT_TRUE(main) << "no 328x245 window titled Tarvelo appeared";
+    const QRect place = main->second;
+    screen_->ParkPointer();
+    ASSERT_TRUE(WaitForFrame(
+        place, frame, [&](const Frame& now) { return now.refresh != ButtonLook::kUnknown; },
+        kWindowTimeout))
+        << "the window did not paint its buttons";
+    EXPECT_EQ(frame.refresh, ButtonLook::kDisabled);
+    EXPECT_EQ(CountNear(frame.window.copy(kListInside), kHintColour, 24), 0)
+        << "the hint shows while the search runs";
+    EXPECT_TRUE(WaitForFrame(
+        place, frame,
+        [&](const Frame& now) {
+          return now.refresh == ButtonLook::kNormal &&
+                 CountNear(now.window.copy(kListInside), kHintColour, 24) > 50;
+        },
+        kCycleTimeout))
+        << "no hint after the cycle: " << Describe(frame);
+    for (const ListRow& row : ReadListRows(frame.window.copy(kListInside))) {
+      EXPECT_NE(row.look, RowLook::kNormal) << "text in the rows' colour at " << row.top;
+    }
+    EXPECT_TRUE(warningArea(frame).isEmpty()) << "a search is said to be off";
+    SaveDocumentScreenshot(frame.window, "no-device-hint.png");
+    ASSERT_EQ(screen_->XDoTool({"key", "Escape"}).status, 0);
+    EXPECT_EQ(lab_->Wait(program, kExitTimeout), 0);
+  }
+
+  // Another socket holds UDP port 67 in the engine's namespace: the broadcast search cannot bind
+  // it, and an amber line at the foot of the list says so from the start, across the list.
+  {
+    SCOPED_TRACE("port 67 held by another socket");
+    std::unique_ptr<testsupport::UdpSocket> holder;
+    {
+      const auto inside = lab_->EnterEngine();
+      holder = std::make_unique<testsupport::UdpSocket>("0.0.0.0", 67);
+    }
+    const pid_t program = StartProgram(dataHome);
+    const auto main = WaitForMainWindow(program);
+    ASSERT_TRUE(main) << "no 328x245 window titled Tarvelo appeared";
+    const QRect place = main->second;
+    screen_->ParkPointer();
+    EXPECT_TRUE(WaitForFrame(
+        place, frame,
+        [&](const Frame& now) {
+          return now.refresh == ButtonLook::kDisabled && warningArea(now).width() > 200;
+        },
+        kStateTimeout))
+        << "no warning line: " << Describe(frame);
+    const QRect area = warningArea(frame);
+    EXPECT_GE(area.width(), kListInside.width() - 20) << "the line does not span the list";
+    EXPECT_LE(area.height(), 24) << "the warning is more than a line";
+    EXPECT_GE(area.bottom(), kListInside.height() - 20) << "the line is not at the list's foot";
+    SaveDocumentScreenshot(frame.window, "warning-search-off.png");
+    ASSERT_EQ(screen_->XDoTool({"key", "Escape"}).status, 0);
+    EXPECT_EQ(lab_->Wait(program, kExitTimeout), 0);
   }
 }
 

@@ -8,6 +8,7 @@
 #include <array>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include <QImage>
 #include <QPoint>
@@ -33,6 +34,14 @@ constexpr QRect kCloseButton(300, 10, 11, 11);
 // fill.
 constexpr QPoint kFirstRow(60, 73);
 constexpr QPoint kEmptyListSpace(60, 160);
+// The inside of the list below its header, every column, down to the horizontal scroll bar; the
+// header above it, and a point of the address column's title.
+constexpr QRect kListInside(11, 66, 305, 110);
+constexpr QRect kListHeader(11, 51, 305, 14);
+constexpr QPoint kAddressTitle(167, 58);
+// The text colour of the rows in the layout, and the grey of a device that has left the network.
+constexpr QRgb kRowTextColour = qRgb(6, 65, 105);
+constexpr QRgb kGoneRowColour = qRgb(0x8c, 0x8c, 0x8c);
 
 // Looks of a skinned button: the four cells of its image strip, left to right.
 enum class ButtonLook { kNormal, kHover, kPressed, kDisabled, kUnknown };
@@ -70,11 +79,42 @@ int CountRows(const QImage& rows);
 
 int CountDarkPixels(const QImage& image);
 
+// How a list row's text looks: in the rows' colour, in the grey of a device that has gone, or
+// neither (no text, or a selected row's highlight).
+enum class RowLook { kNormal, kGone, kUnknown };
+
+const char* RowLookName(RowLook look);
+void PrintTo(RowLook look, std::ostream* stream);
+
+// One row of text in the list: the band of pixel rows its text covers, relative to the image.
+struct ListRow {
+  int top = 0;
+  int bottom = 0;  // inclusive
+  RowLook look = RowLook::kUnknown;
+};
+
+// The rows of text in `list` (a part of the screen such as kListInside), top to bottom: bands of
+// pixel rows with text, told apart as CountRows does, the light grid lines left out. A band with
+// text in the rows' colour (dark, blue) is kNormal; one whose text is only the neutral grey of a
+// device that has gone is kGone.
+std::vector<ListRow> ReadListRows(const QImage& list);
+
+// The looks of the rows, top to bottom.
+std::vector<RowLook> RowLooks(const std::vector<ListRow>& rows);
+
+// The number of pixels within `tolerance` of `colour` in every channel.
+int CountNear(const QImage& image, QRgb colour, int tolerance);
+
 // The path of a kept file in the build folder's e2e-artefacts/, which is created as needed.
 std::string ArtefactPath(const std::string& name);
 
 // Keeps a screenshot as a PNG among the artefacts and names it in the output; a failed save fails
 // the current test.
 void SaveArtefact(const QImage& image, const std::string& name);
+
+// Keeps a screenshot that the README shows: among the artefacts, and also in the folder that the
+// environment variable TARVELO_SCREENSHOT_DIR names, when it is set, so that a run refreshes the
+// pictures of docs/screens from the very states the tests check.
+void SaveDocumentScreenshot(const QImage& image, const std::string& name);
 
 }  // namespace e2e

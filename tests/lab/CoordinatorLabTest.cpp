@@ -110,7 +110,7 @@ INSTANTIATE_TEST_SUITE_P(WithAndWithout, AddressAddedAfterStart, ::testing::Bool
                            return info.param ? "AutoRefresh" : "NoAutoRefresh";
                          });
 
-TEST_F(EngineLabTest, AddressThatGoesAwayAndComesBackGetsNoSecondWorker) {
+TEST_F(EngineLabTest, AddressThatGoesAwayLosesItsWorkerAndGetsANewOneWhenItReturns) {
   manager->autoRefreshLocalIP = true;
   manager->StartSearch();
   lab->AddEngineAddress("10.231.0.3/16");
@@ -119,20 +119,34 @@ TEST_F(EngineLabTest, AddressThatGoesAwayAndComesBackGetsNoSecondWorker) {
 
   lab->RemoveEngineAddress("10.231.0.3/16");
   manager->SendSearch();
+  ASSERT_TRUE(HasWorkers(*manager, {{"", 67}, {"", 1900}, {"10.231.0.1", 1530}}));
+  EXPECT_TRUE(LogHasInOrder({L("Get Current Local IP Info "),
+                             L("SendThread 1550 : Remove Search Device Work Thread, strIP : "
+                               "10.231.0.3  "),
+                             L("SendThread 1550 : Exit Search Device Tread , bExitSock : 1  ")}));
+  // The removed worker's thread ends; its port is free again.
+  ASSERT_TRUE(WaitForLine(T("SendThread 1550 : Finish Search Device Work Thread  ")));
+  EXPECT_EQ(log->CountContaining("SendThread 1550 : Send Search Device Command"), 1u);
+  EXPECT_NO_THROW(EngineSocket("0.0.0.0", 1550));
+
   lab->AddEngineAddress("10.231.0.3/16");
   manager->SendSearch();
-
   ASSERT_TRUE(
-      HasWorkers(*manager, {{"", 67}, {"", 1900}, {"10.231.0.1", 1530}, {"10.231.0.3", 1550}}));
-  EXPECT_EQ(manager->NextCommandPort(), 1570);
-  EXPECT_EQ(log->Count(L("SendThread 1550 : Init Search Device Work Thread Value, strIP : "
-                         "10.231.0.3, nPort : 1550  ")),
-            1u);
-  // The worker kept its socket through the absence and serves the address again.
+      HasWorkers(*manager, {{"", 67}, {"", 1900}, {"10.231.0.1", 1530}, {"10.231.0.3", 1570}}));
+  EXPECT_EQ(manager->NextCommandPort(), 1590);
+  EXPECT_EQ(manager->RetiredWorkerCount(), 0u);
+
+  // Replies to the returned address reach its new worker; nothing listens on the old port.
   auto device = DeviceSocket(kDeviceAddress, 0);
-  device->SendTo("10.231.0.3", 1550, HttpReply("back", "nas"));
+  device->SendTo("10.231.0.3", 1550, HttpReply("old", "nas"));
+  device->SendTo("10.231.0.3", 1570, HttpReply("back", "nas"));
   ASSERT_TRUE(FoundDevices::WaitForCount(1));
-  EXPECT_EQ(FoundDevices::Snapshot()[0].port, 1550);
+  ASSERT_TRUE(
+      WaitForLine(L("SendThread 1570 : Handle Mulitcast Recive Information Success, type = 1 ")));
+  const std::vector<FoundDevice> found = FoundDevices::Snapshot();
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(found[0].port, 1570);
+  EXPECT_STREQ(found[0].device.id, "back");
 }
 
 TEST_F(EngineLabTest, SameAddressOnTwoInterfacesGivesOneWorker) {

@@ -302,6 +302,37 @@ std::optional<WindowPlace> DesktopSession::Place(unsigned long window) {
   return WindowPlace{x, y, static_cast<int>(width), static_cast<int>(height)};
 }
 
+std::vector<std::string> DesktopSession::AtomNames(unsigned long window,
+                                                   const std::string& property) {
+  const Atom name = XInternAtom(connection_, property.c_str(), False);
+  std::vector<std::string> names;
+  for (const unsigned long atom : ListProperty(connection_, window, name, XA_ATOM)) {
+    if (char* text = XGetAtomName(connection_, atom)) {
+      names.emplace_back(text);
+      XFree(text);
+    }
+  }
+  return names;
+}
+
+void DesktopSession::AddWindowStates(unsigned long window, const std::string& first,
+                                     const std::string& second) {
+  constexpr long kAdd = 1;
+  constexpr long kFromApplication = 1;
+  XEvent event{};
+  event.xclient.type = ClientMessage;
+  event.xclient.window = window;
+  event.xclient.message_type = XInternAtom(connection_, "_NET_WM_STATE", False);
+  event.xclient.format = 32;
+  event.xclient.data.l[0] = kAdd;
+  event.xclient.data.l[1] = static_cast<long>(XInternAtom(connection_, first.c_str(), False));
+  event.xclient.data.l[2] = static_cast<long>(XInternAtom(connection_, second.c_str(), False));
+  event.xclient.data.l[3] = kFromApplication;
+  XSendEvent(connection_, DefaultRootWindow(connection_), False,
+             SubstructureRedirectMask | SubstructureNotifyMask, &event);
+  XFlush(connection_);
+}
+
 ScreenPixels DesktopSession::Grab() { return Grab({0, 0, kScreenWidth, kScreenHeight}); }
 
 ScreenPixels DesktopSession::Grab(const WindowPlace& area) {

@@ -89,6 +89,12 @@ class DesktopSession {
   bool Destroyed(unsigned long window);
   // Where a window lies on the screen, decoration left out; nothing when it is gone.
   std::optional<WindowPlace> Place(unsigned long window);
+  // The names of the atoms that a window's property lists (_NET_WM_ALLOWED_ACTIONS,
+  // _NET_WM_STATE); empty when the window or the property is missing.
+  std::vector<std::string> AtomNames(unsigned long window, const std::string& property);
+  // Asks the window manager to add two states to a window's _NET_WM_STATE, with the EWMH client
+  // message a desktop's maximise button sends (_NET_WM_STATE_MAXIMIZED_VERT and _HORZ).
+  void AddWindowStates(unsigned long window, const std::string& first, const std::string& second);
   // The whole screen, or a part of it (which must lie on the screen).
   ScreenPixels Grab();
   ScreenPixels Grab(const WindowPlace& area);

@@ -20,6 +20,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -176,6 +177,30 @@ void CheckLabCidr(const std::string& cidr) {
   LabAddress(cidr.substr(0, slash));
 }
 
+// Adds `count` consecutive addresses from `first` with the given prefix length to an interface.
+void AddAddresses(const std::string& ns, const std::string& interface, const std::string& first,
+                  const std::string& prefix, int count) {
+  const std::uint32_t start = LabAddress(first);
+  if (count <= 0) {
+    return;
+  }
+  LabAddress(Dotted(start + static_cast<std::uint32_t>(count - 1)));
+  // One `ip` run for all of them: a thousand simulated devices need a thousand addresses.
+  TemporaryDirectory folder;
+  const std::string batch = folder.Path() + "/addresses";
+  {
+    std::ofstream file(batch);
+    for (int i = 0; i < count; ++i) {
+      file << "addr add " << Dotted(start + static_cast<std::uint32_t>(i)) << "/" << prefix
+           << " dev " << interface << "\n";
+    }
+    if (!file) {
+      throw std::runtime_error("cannot write " + batch);
+    }
+  }
+  Ip({"-n", ns, "-batch", batch});
+}
+
 bool SameFile(const char* a, const char* b) {
   struct stat first {};
   struct stat second {};
@@ -213,12 +238,19 @@ struct LabNetwork::Impl {
   std::string deviceNamespace;
   std::string engineInterface;
   std::string deviceInterface;
+  std::string base;
   // Namespaces made so far, deleted in reverse order.
   std::vector<std::string> created;
+  // Further device networks, with the prefix length of their device side.
+  std::vector<std::pair<DeviceNetwork, std::string>> networks;
   std::mutex childrenMutex;
   std::vector<pid_t> children;
 
-  bool Owns(const std::string& ns) const { return ns == engineNamespace || ns == deviceNamespace; }
+  bool Owns(const std::string& ns) const {
+    return ns == engineNamespace || ns == deviceNamespace ||
+           std::any_of(networks.begin(), networks.end(),
+                       [&](const auto& network) { return network.first.ns == ns; });
+  }
   void RequireOwn(const std::string& ns) const {
     if (!Owns(ns)) {
       throw std::invalid_argument("not a namespace of this lab: " + ns);
@@ -242,6 +274,36 @@ struct LabNetwork::Impl {
     }
     created.clear();
   }
+  // A veth link from the engine's namespace to `deviceNs`, both ends addressed and up, the
+  // device side (and, with `engineRoute`, the engine side) routing everything through it.
+  void MakeLink(const std::string& engineEnd, const std::string& engineCidr,
+                const std::string& deviceNs, const std::string& deviceEnd,
+                const std::string& deviceCidr, bool engineRoute) const {
+    // Both ends are created right inside their namespaces, so no half-made link is ever visible
+    // in the machine's own namespace.
+    Ip({"link", "add", "name", engineEnd, "netns", engineNamespace, "type", "veth", "peer", "name",
+        deviceEnd, "netns", deviceNs});
+    const struct {
+      const std::string& ns;
+      const std::string& interface;
+      const std::string& cidr;
+      bool route;
+    } sides[] = {{engineNamespace, engineEnd, engineCidr, engineRoute},
+                 {deviceNs, deviceEnd, deviceCidr, true}};
+    for (const auto& side : sides) {
+      Ip({"-n", side.ns, "link", "set", "lo", "up"});
+      Ip({"-n", side.ns, "addr", "add", side.cidr, "dev", side.interface});
+      Ip({"-n", side.ns, "link", "set", side.interface, "up"});
+      if (side.route) {
+        // Limited broadcast and multicast leave only through a route; a default route through
+        // the link sends both across it.
+        Ip({"-n", side.ns, "route", "add", "default", "dev", side.interface});
+      }
+    }
+    for (const auto& side : sides) {
+      WaitForCarrier(side.ns, side.interface);
+    }
+  }
   void WaitForCarrier(const std::string& ns, const std::string& interface) const {
     // A veth end passes traffic only once both ends are up; the kernel reports that as LOWER_UP.
     const bool up = WaitUntil(
@@ -263,6 +325,7 @@ LabNetwork::LabNetwork() : impl_(new Impl) {
   const int number = labCounter++;
   const pid_t pid = ::getpid();
   const std::string base = "tvl-" + std::to_string(pid) + "-" + std::to_string(number);
+  impl_->base = base;
   impl_->engineNamespace = base + "-e";
   impl_->deviceNamespace = base + "-d";
   // Interface names are limited to 15 characters.
@@ -274,27 +337,9 @@ LabNetwork::LabNetwork() : impl_(new Impl) {
     impl_->created.push_back(impl_->engineNamespace);
     Ip({"netns", "add", impl_->deviceNamespace});
     impl_->created.push_back(impl_->deviceNamespace);
-    // Both ends are created right inside their namespaces, so no half-made link is ever visible
-    // in the machine's own namespace.
-    Ip({"link", "add", "name", impl_->engineInterface, "netns", impl_->engineNamespace, "type",
-        "veth", "peer", "name", impl_->deviceInterface, "netns", impl_->deviceNamespace});
-    const struct {
-      const std::string& ns;
-      const std::string& interface;
-      const char* address;
-    } sides[] = {{impl_->engineNamespace, impl_->engineInterface, kEngineAddress},
-                 {impl_->deviceNamespace, impl_->deviceInterface, kDeviceAddress}};
-    for (const auto& side : sides) {
-      Ip({"-n", side.ns, "link", "set", "lo", "up"});
-      Ip({"-n", side.ns, "addr", "add", std::string(side.address) + "/16", "dev", side.interface});
-      Ip({"-n", side.ns, "link", "set", side.interface, "up"});
-      // Limited broadcast and multicast leave only through a route; a default route through the
-      // link sends both across it.
-      Ip({"-n", side.ns, "route", "add", "default", "dev", side.interface});
-    }
-    for (const auto& side : sides) {
-      impl_->WaitForCarrier(side.ns, side.interface);
-    }
+    impl_->MakeLink(impl_->engineInterface, std::string(kEngineAddress) + "/16",
+                    impl_->deviceNamespace, impl_->deviceInterface,
+                    std::string(kDeviceAddress) + "/16", true);
   } catch (...) {
     impl_->DeleteNamespaces();
     delete impl_;
@@ -351,25 +396,45 @@ void LabNetwork::RemoveEngineAddress(const std::string& cidr, const std::string&
 }
 
 void LabNetwork::AddDeviceAddresses(const std::string& first, int count) {
-  const std::uint32_t start = LabAddress(first);
-  if (count <= 0) {
-    return;
+  AddAddresses(impl_->deviceNamespace, impl_->deviceInterface, first, "16", count);
+}
+
+void LabNetwork::AddDeviceAddresses(const std::string& first, int count,
+                                    const DeviceNetwork& network) {
+  const auto known = std::find_if(impl_->networks.begin(), impl_->networks.end(),
+                                  [&](const auto& item) { return item.first.ns == network.ns; });
+  if (known == impl_->networks.end()) {
+    throw std::invalid_argument("not a network of this lab: " + network.ns);
   }
-  LabAddress(Dotted(start + static_cast<std::uint32_t>(count - 1)));
-  // One `ip` run for all of them: a thousand simulated devices need a thousand addresses.
-  TemporaryDirectory folder;
-  const std::string batch = folder.Path() + "/addresses";
-  {
-    std::ofstream file(batch);
-    for (int i = 0; i < count; ++i) {
-      file << "addr add " << Dotted(start + static_cast<std::uint32_t>(i)) << "/16 dev "
-           << impl_->deviceInterface << "\n";
-    }
-    if (!file) {
-      throw std::runtime_error("cannot write " + batch);
-    }
+  AddAddresses(network.ns, network.deviceInterface, first, known->second, count);
+}
+
+LabNetwork::DeviceNetwork LabNetwork::AddDeviceNetwork(const std::string& engineCidr,
+                                                       const std::string& deviceCidr) {
+  CheckLabCidr(engineCidr);
+  CheckLabCidr(deviceCidr);
+  const std::size_t slash = deviceCidr.find('/');
+  if (slash == std::string::npos) {
+    throw std::invalid_argument("an address with its prefix is needed, not " + deviceCidr);
   }
-  Ip({"-n", impl_->deviceNamespace, "-batch", batch});
+  const int number = static_cast<int>(impl_->networks.size()) + 1;
+  const std::string link =
+      "tv" + std::to_string(::getpid() % 100000) + "n" + std::to_string(number);
+  DeviceNetwork network{impl_->base + "-n" + std::to_string(number), link + "e", link + "d"};
+  Ip({"netns", "add", network.ns});
+  impl_->created.push_back(network.ns);
+  impl_->networks.emplace_back(network, deviceCidr.substr(slash + 1));
+  impl_->MakeLink(network.engineInterface, engineCidr, network.ns, network.deviceInterface,
+                  deviceCidr, false);
+  return network;
+}
+
+void LabNetwork::RecreateLink() {
+  // Deleting one end of a veth pair deletes the other, and the routes through it.
+  Ip({"-n", impl_->engineNamespace, "link", "del", impl_->engineInterface});
+  impl_->MakeLink(impl_->engineInterface, std::string(kEngineAddress) + "/16",
+                  impl_->deviceNamespace, impl_->deviceInterface,
+                  std::string(kDeviceAddress) + "/16", true);
 }
 
 std::string LabNetwork::AddEngineInterface() {

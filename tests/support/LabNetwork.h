@@ -59,6 +59,25 @@ class LabNetwork {
   void AddEngineAddress(const std::string& cidr, const std::string& interface);
   void RemoveEngineAddress(const std::string& cidr, const std::string& interface);
 
+  // A further network of devices: a namespace of its own, joined to the engine's namespace by a
+  // veth link with `engineCidr` on the engine's end and `deviceCidr` on the other, and a default
+  // route through the link on the devices' side only. Spawn, Run and the scopes accept its
+  // namespace. Lets a test give the engine host several networks, each with devices of its own.
+  struct DeviceNetwork {
+    std::string ns;
+    std::string engineInterface;
+    std::string deviceInterface;
+  };
+  DeviceNetwork AddDeviceNetwork(const std::string& engineCidr, const std::string& deviceCidr);
+  // Adds `count` consecutive addresses starting at `first` to a further network's device side,
+  // with the prefix of that network's `deviceCidr`.
+  void AddDeviceAddresses(const std::string& first, int count, const DeviceNetwork& network);
+
+  // Deletes the link between the engine and the devices and makes it again as the constructor
+  // did: the same names, addresses and routes, but new interfaces (with new indexes). Addresses
+  // added later to either end are gone.
+  void RecreateLink();
+
   // True when the calling thread is inside the named namespace right now.
   static bool IsCurrentNamespace(const std::string& ns);
 

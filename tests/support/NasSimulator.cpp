@@ -19,6 +19,11 @@ bool Exists(const std::string& path) {
 
 NasSimulator::NasSimulator(LabNetwork& lab, const std::vector<std::string>& arguments,
                            std::chrono::milliseconds readyTimeout)
+    : NasSimulator(lab, lab.DeviceNamespace(), arguments, readyTimeout) {}
+
+NasSimulator::NasSimulator(LabNetwork& lab, const std::string& ns,
+                           const std::vector<std::string>& arguments,
+                           std::chrono::milliseconds readyTimeout)
     : lab_(lab) {
   const std::string program = BuiltProgram("tarvelo-nas-sim");
   if (::access(program.c_str(), X_OK) != 0) {
@@ -29,7 +34,7 @@ NasSimulator::NasSimulator(LabNetwork& lab, const std::vector<std::string>& argu
   argv.insert(argv.end(), arguments.begin(), arguments.end());
   argv.push_back("--ready");
   argv.push_back(ready);
-  pid_ = lab_.Spawn(lab_.DeviceNamespace(), argv);
+  pid_ = lab_.Spawn(ns, argv);
   running_ = true;
   bool ended = false;
   const bool isReady = WaitUntil(

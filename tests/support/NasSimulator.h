@@ -20,6 +20,9 @@ class NasSimulator {
   // missing, ends early or is not ready within `readyTimeout`.
   NasSimulator(LabNetwork& lab, const std::vector<std::string>& arguments,
                std::chrono::milliseconds readyTimeout = std::chrono::seconds(30));
+  // The same inside another namespace of the lab's (a LabNetwork::AddDeviceNetwork).
+  NasSimulator(LabNetwork& lab, const std::string& ns, const std::vector<std::string>& arguments,
+               std::chrono::milliseconds readyTimeout = std::chrono::seconds(30));
   // Terminates the simulator if it still runs.
   ~NasSimulator();
   NasSimulator(const NasSimulator&) = delete;
