@@ -9,24 +9,20 @@
 //
 //   burst_bench [--devices 10,100,1000] [--links 1,3] [--runs 5] [--reply-spread MS] [--quiet MS]
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <memory>
-#include <mutex>
 #include <set>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "BenchLab.h"
 #include "LabNetwork.h"
 #include "NasSimulator.h"
 #include "diag/LogSystem.h"
@@ -38,7 +34,11 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using benchlab::Clock;
+using benchlab::HandOff;
+using benchlab::HandOffRecord;
+using benchlab::Median;
+using benchlab::stopRequested;
 
 constexpr const char* kFirstDeviceAddress = "10.231.1.1";
 // Network k (from 0, the lab's own link) holds the addresses 10.231.64k.0/18: the engine's end is
@@ -46,49 +46,6 @@ constexpr const char* kFirstDeviceAddress = "10.231.1.1";
 // divided by 64 is therefore its number.
 constexpr int kMaxLinks = 4;
 constexpr int kMaxDevicesPerLink = 62 * 256;
-
-std::atomic<bool> stopRequested{false};
-
-void RequestStop(int) { stopRequested = true; }
-
-// Every hand-off of the engine, with its time. The callback runs on the workers' receive
-// threads, one at a time (the engine's hand-off mutex); the main thread reads in between.
-struct HandOff {
-  Clock::time_point at;
-  std::int32_t port;
-  std::string id;
-  std::string ip;
-  std::int32_t type;
-};
-
-std::mutex recordMutex;
-std::vector<HandOff> record;
-
-std::int32_t RecordHandOff(const DeviceInfo* device, std::int32_t port) {
-  const Clock::time_point now = Clock::now();
-  {
-    std::lock_guard<std::mutex> lock(recordMutex);
-    record.push_back({now, port, device->id, device->ip, device->type});
-  }
-#ifdef TARVELO_BENCH_DEVICE_TABLE
-  // The application's own handler: the table the dialog shows.
-  return DeviceFoundHandler(device, port);
-#else
-  return 0;
-#endif
-}
-
-std::vector<HandOff> TakeRecord() {
-  std::lock_guard<std::mutex> lock(recordMutex);
-  std::vector<HandOff> taken;
-  taken.swap(record);
-  return taken;
-}
-
-std::size_t RecordSize() {
-  std::lock_guard<std::mutex> lock(recordMutex);
-  return record.size();
-}
 
 void ClearTable() {
 #ifdef TARVELO_BENCH_DEVICE_TABLE
@@ -148,25 +105,10 @@ struct Mode {
 // number of devices on each network.
 RunResult SearchPass(SearchDeviceManager& manager, std::chrono::milliseconds quiet,
                      const std::vector<int>& perLink) {
-  TakeRecord();
   ClearTable();
-  const Clock::time_point sent = Clock::now();
-  manager.SendSearch();
-  std::size_t seen = 0;
-  Clock::time_point lastChange = Clock::now();
-  const Clock::time_point deadline = sent + std::chrono::seconds(30);
-  while (!stopRequested && Clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    const std::size_t now = RecordSize();
-    if (now != seen) {
-      seen = now;
-      lastChange = Clock::now();
-    } else if (Clock::now() - lastChange >= quiet) {
-      break;
-    }
-  }
+  const Clock::time_point sent = benchlab::SearchUntilQuiet(manager, quiet);
 
-  const std::vector<HandOff> handOffs = TakeRecord();
+  const std::vector<HandOff> handOffs = HandOffRecord::Take();
   RunResult result;
   // Devices are told apart by address: the simulators of different networks number their
   // devices alike.
@@ -198,28 +140,6 @@ RunResult SearchPass(SearchDeviceManager& manager, std::chrono::milliseconds qui
   return result;
 }
 
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const std::size_t n = values.size();
-  if (n == 0) {
-    return 0;
-  }
-  return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
-std::vector<int> ParseList(const std::string& text, const char* what, int max) {
-  std::vector<int> values;
-  std::stringstream in(text);
-  for (std::string item; std::getline(in, item, ',');) {
-    const int value = std::atoi(item.c_str());
-    if (value <= 0 || value > max) {
-      throw std::invalid_argument(std::string("bad ") + what + ": " + item);
-    }
-    values.push_back(value);
-  }
-  return values;
-}
-
 struct Options {
   std::vector<int> devices{10, 100, 1000};
   std::vector<int> links{1};
@@ -237,9 +157,9 @@ Options ParseOptions(int argc, char** argv) {
     }
     const std::string value = argv[++i];
     if (name == "--devices") {
-      options.devices = ParseList(value, "device count", 60000);
+      options.devices = benchlab::ParseList(value, "device count", 1, 60000);
     } else if (name == "--links") {
-      options.links = ParseList(value, "number of links", kMaxLinks);
+      options.links = benchlab::ParseList(value, "number of links", 1, kMaxLinks);
     } else if (name == "--runs") {
       options.runs = std::max(1, std::atoi(value.c_str()));
     } else if (name == "--reply-spread") {
@@ -285,12 +205,10 @@ void RunLinks(const Options& options, int links, std::vector<CaseResult>& result
 
   // The engine's sockets and receive threads are made inside the engine namespace and stay there.
   const testsupport::LabNetwork::Scope engineScope = lab.EnterEngine();
-  if (testsupport::InMachineNamespace()) {
-    throw std::runtime_error("not inside the lab; refusing to open sockets");
-  }
+  benchlab::RequireInsideLab();
   SearchDeviceManager manager;
   manager.autoRefreshLocalIP = true;
-  SearchDeviceManager::foundCallback = &RecordHandOff;
+  SearchDeviceManager::foundCallback = &HandOffRecord::Callback;
   manager.StartSearch();
 
   std::printf("\n%d link%s: the devices are spread evenly over %d network%s\n", links,
@@ -405,26 +323,13 @@ int Run(const Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (::geteuid() != 0) {
-    std::fprintf(stderr,
-                 "burst_bench: needs root, because it builds its own network lab; refusing to "
-                 "run\n");
-    return 2;
-  }
-  Options options;
-  try {
-    options = ParseOptions(argc, argv);
-  } catch (const std::exception& error) {
-    std::fprintf(stderr, "burst_bench: %s\n", error.what());
-    return 2;
-  }
-  // An interrupted run still removes its lab: the loops end and the destructors run.
-  std::signal(SIGINT, RequestStop);
-  std::signal(SIGTERM, RequestStop);
-  try {
-    return Run(options);
-  } catch (const std::exception& error) {
-    std::fprintf(stderr, "burst_bench: %s\n", error.what());
-    return 1;
-  }
+  return benchlab::Main<Options>("burst_bench", argc, argv, &ParseOptions,
+                                 [](const Options& options) {
+#ifdef TARVELO_BENCH_DEVICE_TABLE
+                                   // The application's own handler files every hand-off in the
+                                   // table the dialog shows.
+                                   HandOffRecord::SetForward(&DeviceFoundHandler);
+#endif
+                                   return Run(options);
+                                 });
 }

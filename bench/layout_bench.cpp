@@ -4,10 +4,10 @@
 #include <cstdlib>
 #include <string>
 
+#include <benchmark/benchmark.h>
 #include <QFile>
 #include <QGuiApplication>
 #include <QTemporaryDir>
-#include <benchmark/benchmark.h>
 
 #include "app/SkinDeployment.h"
 #include "layout/BasicLayoutFrame.h"
@@ -26,8 +26,8 @@ void BM_ReadLayoutDocument(benchmark::State& state) {
   const QByteArray document = EnglishDocument();
   for (auto _ : state) {
     DialogInfo record;
-    benchmark::DoNotOptimize(
-        ReadLayoutDocument(document, 201, QStringLiteral("Standard"), QStringLiteral("/base"), record));
+    benchmark::DoNotOptimize(ReadLayoutDocument(document, 201, QStringLiteral("Standard"),
+                                                QStringLiteral("/base"), record));
   }
   state.SetBytesProcessed(state.iterations() * document.size());
 }

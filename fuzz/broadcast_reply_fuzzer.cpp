@@ -26,6 +26,7 @@ void CheckReply(const std::uint8_t* data, std::size_t size) {
         device, std::string_view(text, strnlen(text, sizeof(SearchPacket::text))));
     fuzzcheck::Require(data[0] == kSearchReplyOpcode, "a device from another opcode");
     fuzzcheck::Require(device.type == data[1], "the type is not byte 1");
+    fuzzcheck::Require(IsDottedIPv4(device.ip), "a device whose address is no dotted IPv4 address");
   }
 }
 

@@ -25,6 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzzcheck::RequireNoSplitCharacter(exact, std::string_view(bytes, strnlen(bytes, size)));
     fuzzcheck::Require(exact.type == 0 || exact.type == 1 || exact.type == 2 || exact.type == 4,
                        "unknown type");
+    fuzzcheck::Require(IsDottedIPv4(exact.ip), "a device whose address is no dotted IPv4 address");
   }
 
   // The receive loop never passes more than 1024 bytes, nor an empty datagram.

@@ -6,7 +6,6 @@
 #include <memory>
 
 #include <QFileInfo>
-#include <QImageReader>
 
 #include "app/JsonText.h"
 #include "app/OffscreenApplication.h"
@@ -14,6 +13,7 @@
 #include "layout/BasicLayoutFrame.h"
 #include "layout/LayoutClasses.h"
 #include "platform/FontFamilies.h"
+#include "platform/SkinFile.h"
 #include "platform/WorkingFolder.h"
 
 namespace {
@@ -116,18 +116,18 @@ std::string CtrlJson(const CtrlInfo& ctrl) {
 }
 
 // An image path of the store names an image unless it is the base folder itself (an empty value
-// in the document). Returns the finding, or an empty text.
+// in the document, or one the reader refused). Returns the finding, or an empty text.
 QString ImageFinding(const QString& path, const QString& owner) {
   if (path.isEmpty() || path == GetWorkingBaseFolder()) {
     return QString();
   }
-  QImageReader reader(path);
-  if (reader.canRead()) {
+  // Loaded as the window loads it, so that what it refuses (not a regular file, too large, not
+  // an image, beyond Qt's allocation limit) is named here.
+  const LoadedSkinImage image = LoadSkinImage(path);
+  if (!image.image.isNull()) {
     return QString();
   }
-  return QStringLiteral("%1: image %2 cannot be read (%3); nothing of it is drawn")
-      .arg(owner, path, QFileInfo::exists(path) ? reader.errorString()
-                                                : QStringLiteral("no such file"));
+  return QStringLiteral("%1: image %2 %3; nothing of it is drawn").arg(owner, path, image.problem);
 }
 
 QString FontFinding(const QString& family, std::int32_t size, const QString& owner) {
@@ -254,8 +254,22 @@ std::string LayoutCheckUsage() {
          ")\n"
          "  --help          show this help\n"
          "\n"
-         "Exit status: 0 when the document was read, 1 when it could not be (an element\n"
-         "lacks an attribute) or the result could not be written, 2 for a usage error.\n";
+         "The window keeps at most " +
+         std::to_string(kMaxLayoutCtrls) + " controls, cuts texts to " +
+         std::to_string(kMaxLayoutTextLength) +
+         " characters and sizes\n"
+         "to " +
+         std::to_string(kMaxLayoutDialogSize) + " x " + std::to_string(kMaxLayoutDialogSize) +
+         " pixels, and draws no image whose path leads out of the working\n"
+         "folder; it reads only regular files of at most " +
+         std::to_string(kMaxLayoutFileSize / (1024 * 1024)) +
+         " MB.\n"
+         "\n"
+         "Exit status: 0 when the document was read to its end within these limits (what\n"
+         "is said about images, fonts and classes does not change it); 1 when the file\n"
+         "cannot be read (missing, a folder, not a regular file, too large), is not XML,\n"
+         "has an element that lacks an attribute or goes beyond a limit, or when the\n"
+         "result could not be written; 2 for a usage error.\n";
 }
 
 std::string LayoutToJson(const DialogInfo& record) {
@@ -289,8 +303,9 @@ QStringList LayoutWarnings(const DialogInfo& record) {
     const QString owner = QStringLiteral("control %1").arg(id);
     const LayoutClass* layoutClass = FindLayoutClass(ctrl.className);
     if (layoutClass == nullptr) {
-      findings << QStringLiteral("%1: class \"%2\" is not one the control factory creates; the "
-                                 "control is not created")
+      findings << QStringLiteral(
+                      "%1: class \"%2\" is not one the control factory creates; the "
+                      "control is not created")
                       .arg(owner, ctrl.className);
       continue;
     }
@@ -324,12 +339,16 @@ int RunLayoutCheckCommand(const std::vector<std::string>& arguments, std::FILE* 
   const QString path = QFileInfo(QString::fromLocal8Bit(options.file)).absoluteFilePath();
 
   CBasicLayoutFrame store;
-  const bool read = store.ReadLayout(path, options.dialogId, QString::fromStdString(options.variant));
+  const bool read =
+      store.ReadLayout(path, options.dialogId, QString::fromStdString(options.variant));
   const LayoutReadReport& report = store.GetReadReport();
   QStringList findings;
   if (!read) {
     findings << QStringLiteral("the document was not read to its end: %1").arg(report.error);
   }
+  // A document that cannot be read, or that the window shows other than written, fails the check;
+  // its notes say why.
+  const bool sound = read && !report.unreadable && !report.limited;
   findings << report.notes << LayoutWarnings(store.GetDialogInfo());
   for (const QString& finding : findings) {
     std::fprintf(err, "tarvelo: %s\n", finding.toLocal8Bit().constData());
@@ -338,5 +357,5 @@ int RunLayoutCheckCommand(const std::vector<std::string>& arguments, std::FILE* 
     std::fprintf(err, "tarvelo: cannot write the result: %s\n", std::strerror(errno));
     return kExitFailure;
   }
-  return read ? kExitSuccess : kExitFailure;
+  return sound ? kExitSuccess : kExitFailure;
 }

@@ -2,9 +2,9 @@
 
 // `tarvelo --check-layout FILE [--dialog ID] [--variant NAME]`: reads a layout document with the
 // layout store, exactly as the window would, and prints the records it holds as one JSON object.
-// On standard error it lists what a skin author should know: why the read failed, images that do
-// not exist, class names the control factory does not create, fonts that would draw no text. It
-// needs no display.
+// On standard error it lists what a skin author should know: why the read failed, what the
+// reader's limits left out or cut, images that cannot be loaded, class names the control factory
+// does not create, fonts that would draw no text. It needs no display.
 
 #include <cstdint>
 #include <cstdio>
@@ -56,7 +56,8 @@ std::string LayoutToJson(const DialogInfo& record);
 // no text. One line each, without line breaks. Needs a QGuiApplication for the fonts.
 QStringList LayoutWarnings(const DialogInfo& record);
 
-// The mode as a whole; returns the exit status: 0 when the document was read, 1 when the reader
-// returned false or the result could not be written, 2 for a usage error.
+// The mode as a whole; returns the exit status: 0 when the document was read to its end within
+// the reader's limits, 1 when the file could not be read or is not XML, the reader returned false
+// or reached a limit (LayoutReader.h), or the result could not be written, 2 for a usage error.
 int RunLayoutCheckCommand(const std::vector<std::string>& arguments, std::FILE* out,
                           std::FILE* err);

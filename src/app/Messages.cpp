@@ -71,6 +71,28 @@ constexpr OpenFailureTexts kOpenFailureTexts[] = {
      u"for mapper."},
 };
 
+// Indexed by language code - 1. %1 is the address the device gave.
+constexpr const char16_t* kInvalidAddressTexts[] = {
+    u"The device gave \"%1\" as its address, which is not an IPv4 address.\nNothing was opened.",
+    u"设备提供的地址“%1”不是 IPv4 地址。\n未打开任何内容。",
+    u"裝置提供的位址「%1」不是 IPv4 位址。\n未開啟任何內容。",
+    u"デバイスが示したアドレス「%1」は IPv4 アドレスではありません。\n何も開きませんでした。",
+    u"Das Gerät hat „%1“ als Adresse angegeben; das ist keine IPv4-Adresse.\nEs wurde nichts "
+    u"geöffnet.",
+    u"L'appareil a donné « %1 » comme adresse, qui n'est pas une adresse IPv4.\nRien n'a été "
+    u"ouvert.",
+    u"Устройство сообщило адрес «%1», который не является адресом IPv4.\nНичего не открыто.",
+    u"장치가 알린 주소 \"%1\"은(는) IPv4 주소가 아닙니다.\n아무것도 열지 않았습니다.",
+    u"O dispositivo indicou \"%1\" como endereço, que não é um endereço IPv4.\nNada foi aberto.",
+    u"El dispositivo indicó \"%1\" como dirección, que no es una dirección IPv4.\nNo se abrió "
+    u"nada.",
+    u"Il dispositivo ha indicato \"%1\" come indirizzo, che non è un indirizzo IPv4.\nNon è stato "
+    u"aperto nulla.",
+    u"Het apparaat gaf \"%1\" als adres op; dat is geen IPv4-adres.\nEr is niets geopend.",
+    u"Urządzenie podało adres „%1”, który nie jest adresem IPv4.\nNic nie zostało otwarte.",
+    u"Enheden opgav \"%1\" som adresse, hvilket ikke er en IPv4-adresse.\nIntet blev åbnet.",
+};
+
 struct SearchOffTexts {
   const char16_t* broadcast;
   const char16_t* multicast;
@@ -260,6 +282,38 @@ constexpr DetailTexts kDetailTexts[] = {
      {u"Kopiér IP-adresse", u"Kopiér MAC-adresse", u"Kopiér detaljer"}},
 };
 
+// Indexed by language code - 1. %1 the folder, %2 the system's reason.
+constexpr const char16_t* kRuntimeFolderFailureTexts[] = {
+    u"Cannot start: the runtime folder %1 cannot be used (%2).\nMake sure that XDG_RUNTIME_DIR "
+    u"names a folder of your own that you can write to.",
+    u"无法启动：运行时文件夹 %1 无法使用（%2）。\n请确认 XDG_RUNTIME_DIR "
+    u"指向一个属于您且您可以写入的文件夹。",
+    u"無法啟動：執行階段資料夾 %1 無法使用（%2）。\n請確認 XDG_RUNTIME_DIR "
+    u"指向一個屬於您且您可以寫入的資料夾。",
+    u"起動できません: ランタイム フォルダー %1 を使用できません (%2)。\nXDG_RUNTIME_DIR "
+    u"が、ご自身の書き込み可能なフォルダーを指していることを確認してください。",
+    u"Start nicht möglich: Der Laufzeitordner %1 kann nicht verwendet werden (%2).\nBitte prüfen "
+    u"Sie, ob XDG_RUNTIME_DIR auf einen eigenen Ordner zeigt, in den Sie schreiben dürfen.",
+    u"Démarrage impossible : le dossier d'exécution %1 est inutilisable (%2).\nVérifiez que "
+    u"XDG_RUNTIME_DIR désigne un dossier qui vous appartient et dans lequel vous pouvez écrire.",
+    u"Не удалось запустить: папку времени выполнения %1 нельзя использовать (%2).\nУбедитесь, что "
+    u"XDG_RUNTIME_DIR указывает на вашу собственную папку, доступную вам для записи.",
+    u"시작할 수 없습니다: 런타임 폴더 %1을(를) 사용할 수 없습니다(%2).\nXDG_RUNTIME_DIR이 사용자 "
+    u"소유이며 쓰기 가능한 폴더를 가리키는지 확인하십시오.",
+    u"Não é possível iniciar: a pasta de execução %1 não pode ser utilizada (%2).\nVerifique se "
+    u"XDG_RUNTIME_DIR indica uma pasta sua na qual pode escrever.",
+    u"No se puede iniciar: la carpeta de ejecución %1 no se puede usar (%2).\nCompruebe que "
+    u"XDG_RUNTIME_DIR indica una carpeta propia en la que puede escribir.",
+    u"Impossibile avviare: la cartella di runtime %1 non è utilizzabile (%2).\nVerificare che "
+    u"XDG_RUNTIME_DIR indichi una cartella propria in cui sia possibile scrivere.",
+    u"Kan niet starten: de runtimemap %1 is niet bruikbaar (%2).\nControleer of XDG_RUNTIME_DIR "
+    u"naar een eigen map verwijst waarin u kunt schrijven.",
+    u"Nie można uruchomić: folderu wykonawczego %1 nie można użyć (%2).\nSprawdź, czy "
+    u"XDG_RUNTIME_DIR wskazuje Twój własny folder, do którego możesz zapisywać.",
+    u"Kan ikke starte: kørselsmappen %1 kan ikke bruges (%2).\nKontrollér, at XDG_RUNTIME_DIR "
+    u"peger på en mappe, som du ejer og kan skrive i.",
+};
+
 }  // namespace
 
 QString DevicesFoundText(int languageCode, int count) {
@@ -276,6 +330,10 @@ QString OpenFailureMessage(int languageCode, OpenTarget target, const QString& l
   const OpenFailureTexts& texts = ForLanguage(kOpenFailureTexts, languageCode);
   return QString::fromUtf16(target == OpenTarget::kWebPage ? texts.webPage : texts.shares)
       .arg(location);
+}
+
+QString InvalidAddressMessage(int languageCode, const QString& address) {
+  return QString::fromUtf16(ForLanguage(kInvalidAddressTexts, languageCode)).arg(address);
 }
 
 QString SearchOffWarning(int languageCode, const SearchOff& search, const QString& program) {
@@ -303,4 +361,10 @@ QString DeviceGoneText(int languageCode) {
 QString CopyCommandText(int languageCode, CopyCommand command) {
   return QString::fromUtf16(
       ForLanguage(kDetailTexts, languageCode).copy[static_cast<int>(command)]);
+}
+
+QString RuntimeFolderFailureMessage(int languageCode, const QString& folder,
+                                    const QString& reason) {
+  return QString::fromUtf16(ForLanguage(kRuntimeFolderFailureTexts, languageCode))
+      .arg(folder, reason);
 }

@@ -11,6 +11,8 @@ struct SearchOff;
 // When nothing could open LOCATION: a web page (Log In) or a device's shares (My Storage).
 enum class OpenTarget { kWebPage, kShares };
 QString OpenFailureMessage(int languageCode, OpenTarget target, const QString& location);
+// When the selected device's ADDRESS is not an IPv4 address, so that nothing was opened.
+QString InvalidAddressMessage(int languageCode, const QString& address);
 
 // One line naming a search that does not run, and what to do about it: grant PROGRAM the
 // capability to use a privileged port, or stop the other program that holds the port.
@@ -41,3 +43,6 @@ QString DeviceGoneText(int languageCode);
 // The commands of the device list's menu that copy a device's details.
 enum class CopyCommand { kAddress, kMacAddress, kDetails };
 QString CopyCommandText(int languageCode, CopyCommand command);
+
+// A start that cannot use FOLDER for its single-instance lock, for REASON (the system's words).
+QString RuntimeFolderFailureMessage(int languageCode, const QString& folder, const QString& reason);

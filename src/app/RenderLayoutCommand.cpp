@@ -9,6 +9,8 @@
 #include "app/OffscreenApplication.h"
 #include "app/SearchCommand.h"
 #include "app/SkinDeployment.h"
+#include "layout/LayoutReader.h"
+#include "platform/SkinFile.h"
 
 QImage RenderLayout(const QString& path, int dialogId, const QString& variant,
                     QStringList* problems) {
@@ -21,6 +23,10 @@ QImage RenderLayout(const QString& path, int dialogId, const QString& variant,
                  .arg(dialog.GetReadReport().error);
   } else if (dialog.GetDialogInfo().dialogID != dialogId) {
     found << QStringLiteral("%1 has no dialog %2").arg(path).arg(dialogId);
+  } else if (dialog.GetReadReport().dialogTooLarge) {
+    // The window would be cut to the limit; a preview of a cut window would mislead the author.
+    found << QStringLiteral("the dialog is larger than %1 x %1 pixels; no image is made")
+                 .arg(kMaxLayoutDialogSize);
   }
   if (!found.isEmpty()) {
     if (problems != nullptr) {
@@ -28,9 +34,16 @@ QImage RenderLayout(const QString& path, int dialogId, const QString& variant,
     }
     return QImage();
   }
-  if (!QFileInfo::exists(dialog.regionBitmapPath) && problems != nullptr) {
-    *problems << QStringLiteral("no window shape: %1 is missing, the corners are not cut")
-                     .arg(dialog.regionBitmapPath);
+  if (problems != nullptr) {
+    // What the reader's limits left out or cut: the image shows the window as it would be.
+    if (dialog.GetReadReport().limited) {
+      *problems << dialog.GetReadReport().notes;
+    }
+    if (const LoadedSkinImage shape = LoadSkinImage(dialog.regionBitmapPath);
+        shape.image.isNull()) {
+      *problems << QStringLiteral("no window shape: %1 %2; the corners are not cut")
+                       .arg(dialog.regionBitmapPath, shape.problem);
+    }
   }
   dialog.ApplyLayout();
   dialog.show();
@@ -47,6 +60,11 @@ QImage RenderLayout(const QString& path, int dialogId, const QString& variant,
     painter.fillRect(client, Qt::transparent);
   }
   dialog.hide();
+  if (image.isNull() && problems != nullptr) {
+    *problems << QStringLiteral("no image of %1 x %2 pixels could be made")
+                     .arg(dialog.width())
+                     .arg(dialog.height());
+  }
   return image;
 }
 
@@ -64,9 +82,17 @@ std::string RenderLayoutUsage() {
          "  --variant NAME  the layout variant to build (default Standard)\n"
          "  --help          show this help\n"
          "\n"
+         "Controls beyond the first " +
+         std::to_string(kMaxLayoutCtrls) + " are left out and texts cut to " +
+         std::to_string(kMaxLayoutTextLength) +
+         "\n"
+         "characters, as the window does; standard error says so.\n"
+         "\n"
          "Exit status: 0 when the image was written, 1 when the document could not be read\n"
-         "to its end, has no such dialog, or the image could not be written, 2 for a usage\n"
-         "error.\n";
+         "to its end, has no such dialog, is larger than " +
+         std::to_string(kMaxLayoutDialogSize) + " x " + std::to_string(kMaxLayoutDialogSize) +
+         " pixels, or the image\n"
+         "could not be made or written, 2 for a usage error.\n";
 }
 
 int RunRenderLayoutCommand(const std::vector<std::string>& arguments, std::FILE* out,
@@ -77,7 +103,7 @@ int RunRenderLayoutCommand(const std::vector<std::string>& arguments, std::FILE*
     case LayoutCheckCommandLine::Action::Help: {
       const std::string usage = RenderLayoutUsage();
       return std::fwrite(usage.data(), 1, usage.size(), out) == usage.size() ? kExitSuccess
-                                                                            : kExitFailure;
+                                                                             : kExitFailure;
     }
     case LayoutCheckCommandLine::Action::Error:
       std::fprintf(err, "tarvelo: %s (see tarvelo --render-layout --help)\n",

@@ -34,7 +34,7 @@ inline constexpr int kLayoutPolish = 175;
 inline constexpr int kLayoutDanish = 176;
 
 // One image of the skin: its file name in the picture folder and its resource.
-struct SkinImage {
+struct SkinImageResource {
   const char16_t* fileName;  // begins with a backslash
   const char16_t* type;
   int id;
@@ -44,7 +44,7 @@ struct SkinImage {
 // twice the size that the controls draw from on screens with two device pixels to a logical one
 // (the window shape is a region of logical pixels and has no twin). A twin's resource identifier
 // is its original's plus 1000.
-inline constexpr SkinImage kSkinImages[] = {
+inline constexpr SkinImageResource kSkinImages[] = {
     {u"\\SearchDevice_BlackGround.bmp", kBmpResource, 158},
     {u"\\SearchDevice_BlackGround.png", kPngResource, 146},
     {u"\\Brush.png", kPngResource, 139},
@@ -92,16 +92,23 @@ int LayoutResourceForLanguageId(std::uint16_t langId);
 // The Qt resource path of a skin resource, ":/skin/TYPE/ID".
 QString SkinResourcePath(int id, const QString& type);
 
-// Writes the resource (id, type) to `path`, creating the file or truncating it, in one write.
-// False when the resource does not exist or the file cannot be opened or completely written.
+// Writes the resource (id, type) to `path`: into a temporary file beside it, renamed over `path`
+// once complete, so that a symbolic link, FIFO or device node at `path` is replaced and never
+// followed or opened. False, with nothing created, when the resource does not exist, the folder
+// does not exist, a folder has the name, or a file there cannot be opened for writing (a
+// read-only file stays as it is, as it would if it were written in place); false, with the
+// temporary file removed, when the content cannot be completely written.
 bool WriteResourceToFile(int id, const QString& type, const QString& path);
 
-// Writes the layout document of the system language to the layout file.
-bool WriteLayoutFile();
-// Writes the images to the picture folder in table order; false at the first failure.
-bool WriteImageFiles();
+// Writes the layout document of the system language into the tool folder, given as an open
+// descriptor of the folder.
+bool WriteLayoutFile(int toolFolder);
+// Writes the images into the picture folder (an open descriptor) in table order; false at the
+// first failure.
+bool WriteImageFiles(int pictureFolder);
 
-// Creates the tool folder and then the picture folder where they do not exist, then writes the
-// layout document and the images, overwriting what is there. False at the first failure; files
-// written before it stay.
+// Creates the tool folder and then the picture folder where nothing has their names, then writes
+// the layout document and the images, replacing what is there. Both folders must be real
+// folders: a symbolic link in their place fails the start rather than leading the files outside
+// the data folder. False at the first failure; files written before it stay.
 bool DeploySkinFiles();

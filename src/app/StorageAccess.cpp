@@ -1,6 +1,8 @@
 #include "app/StorageAccess.h"
 
+#include <algorithm>
 #include <atomic>
+#include <string_view>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -9,6 +11,7 @@
 #include <QFile>
 
 #include "diag/LogSystem.h"
+#include "discovery/SearchProtocol.h"
 #include "platform/DesktopOpen.h"
 #include "platform/FileManagerWindows.h"
 #include "platform/HostMatch.h"
@@ -85,6 +88,12 @@ StorageSystem& CurrentStorageSystem() {
 }
 
 void SetStorageSystem(StorageSystem* system) { installedSystem.store(system); }
+
+bool IsDottedIPv4(const QString& address) {
+  // Text that is not Latin-1 turns into '?', which no address holds.
+  const QByteArray text = address.toLatin1();
+  return ::IsDottedIPv4(std::string_view(text.constData(), static_cast<std::size_t>(text.size())));
+}
 
 QString ServerLocation(const QString& address) {
   return QStringLiteral("smb://") + address + QStringLiteral("/");
@@ -281,6 +290,14 @@ bool StorageAccess::WaitUntilIdle(std::chrono::milliseconds timeout) {
 
 void OpenStorage(const QString& address, StorageAccess::Finished finished) {
   if (address.isEmpty()) {
+    return;
+  }
+  if (!IsDottedIPv4(address)) {
+    WriteLog("My Storage: \"%s\" is not an IPv4 address: nothing opened",
+             Utf8(address).constData());
+    if (finished) {
+      finished(address, false);
+    }
     return;
   }
   StorageAccess::Instance().Request(address, std::move(finished));

@@ -73,6 +73,11 @@ struct MappedDrive {
   std::int32_t number = 0;
 };
 
+// True when ADDRESS is a dotted IPv4 address and nothing else: four decimal parts from 0 to 255
+// without leading zeros, as inet_pton reads one. A device chooses the text of its address, so only
+// such an address becomes a location to open (never a host name, a path, a port or a whole URL).
+bool IsDottedIPv4(const QString& address);
+
 // The location the file manager opens for a device: "smb://" + address + "/".
 QString ServerLocation(const QString& address);
 
@@ -128,5 +133,6 @@ class StorageAccess {
 
 // The whole "My Storage" command for the address of the selected row, off the window's thread:
 // closes the device's file-manager windows, deletes its GVFS mounts, deletes its kernel mounts and
-// opens the server, in that order. An empty address does nothing.
+// opens the server, in that order. An empty address does nothing; any other that is not a dotted
+// IPv4 address opens nothing either, and FINISHED hears that nothing opened.
 void OpenStorage(const QString& address, StorageAccess::Finished finished = {});

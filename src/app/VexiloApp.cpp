@@ -1,9 +1,10 @@
 #include "app/VexiloApp.h"
 
-#include <unistd.h>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
@@ -11,6 +12,8 @@
 #include <QMetaObject>
 
 #include "app/DeviceTable.h"
+#include "app/InstanceFolder.h"
+#include "app/Messages.h"
 #include "app/SkinDeployment.h"
 #include "app/StorageAccess.h"
 #include "app/VexiloDlg.h"
@@ -29,8 +32,10 @@ constexpr auto kWorkerExitWait = std::chrono::seconds(5);
 // over the session bus, whose connection ends with the application.
 constexpr auto kStorageExitWait = std::chrono::seconds(5);
 
-QString ServerPath() {
-  return InstanceFolder() + QLatin1Char('/') + QString::fromLatin1(kProductTitle);
+QString ErrorTextOf(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
+
+QString ServerPath(const QString& folder) {
+  return folder + QLatin1Char('/') + QString::fromLatin1(kProductTitle);
 }
 
 void ShowMessage(const QString& caption, const QString& text) {
@@ -67,24 +72,11 @@ QString DeployFailureMessage(int languageCode) {
   }
 }
 
-QString InstanceFolder() {
-  const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-  if (!runtime.isEmpty() && QDir(runtime).exists()) {
-    return runtime;
-  }
-  // The temporary folder is shared by every user: each gets a folder only they can enter.
-  const QString folder = QDir::tempPath() + QStringLiteral("/tarvelo-%1").arg(::getuid());
-  QDir().mkpath(folder);
-  QFile::setPermissions(folder,
-                        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-  return folder;
-}
-
 void SetMessageBoxHook(MessageBoxHook hook) { messageBoxHook = hook; }
 
-bool SendBringToFront() {
+bool SendBringToFront(const QString& folder) {
   QLocalSocket socket;
-  socket.connectToServer(ServerPath());
+  socket.connectToServer(ServerPath(folder));
   if (!socket.waitForConnected(kBringToFrontWaitMs)) {
     return false;
   }
@@ -94,12 +86,13 @@ bool SendBringToFront() {
   return written;
 }
 
-std::unique_ptr<QLocalServer> ListenForBringToFront(const std::function<void()>& onCommand) {
+std::unique_ptr<QLocalServer> ListenForBringToFront(const QString& folder,
+                                                    const std::function<void()>& onCommand) {
   auto server = std::make_unique<QLocalServer>();
   server->setSocketOptions(QLocalServer::UserAccessOption);
   // A socket file left by a crashed instance is in the way; this instance holds the lock.
-  QLocalServer::removeServer(ServerPath());
-  if (!server->listen(ServerPath())) {
+  QLocalServer::removeServer(ServerPath(folder));
+  if (!server->listen(ServerPath(folder))) {
     return nullptr;
   }
   QLocalServer* raw = server.get();
@@ -122,16 +115,46 @@ CVexiloApp::CVexiloApp(std::string logFile) : logFile_(std::move(logFile)) {}
 
 CVexiloApp::~CVexiloApp() = default;
 
-bool CVexiloApp::InitInstance() {
-  instanceMutex = std::make_unique<QLockFile>(InstanceFolder() + QStringLiteral("/Tarvelo.lock"));
+CVexiloApp::InstanceLock CVexiloApp::TakeInstanceLock() {
+  const InstanceFolderChoice folder = ChooseInstanceFolder();
+  if (folder.path.isEmpty()) {
+    ReportUnusableFolder(folder.failedFolder, folder.reason);
+    return InstanceLock::kFailed;
+  }
+  instanceFolder_ = folder.path;
+  instanceFolderNote_ = folder.note;
+  if (!instanceFolderNote_.isEmpty()) {
+    std::fprintf(stderr, "tarvelo: %s\n", instanceFolderNote_.toLocal8Bit().constData());
+  }
+  instanceMutex = std::make_unique<QLockFile>(instanceFolder_ + QStringLiteral("/Tarvelo.lock"));
   // A lock is stale only when its process has gone, never by its age.
   instanceMutex->setStaleLockTime(0);
-  if (!instanceMutex->tryLock(0)) {
-    const bool otherInstance = instanceMutex->error() == QLockFile::LockFailedError;
-    instanceMutex.reset();
-    if (otherInstance) {
-      SendBringToFront();
-    }
+  if (instanceMutex->tryLock(0)) {
+    return InstanceLock::kTaken;
+  }
+  const QLockFile::LockError error = instanceMutex->error();
+  instanceMutex.reset();
+  if (error == QLockFile::LockFailedError) {
+    SendBringToFront(instanceFolder_);
+    return InstanceLock::kOtherInstance;
+  }
+  // The folder was usable a moment ago, or the lock file in it is not this user's to open.
+  ReportUnusableFolder(instanceFolder_, error == QLockFile::PermissionError
+                                            ? ErrorTextOf(EACCES)
+                                            : QStringLiteral("the lock file cannot be created"));
+  return InstanceLock::kFailed;
+}
+
+void CVexiloApp::ReportUnusableFolder(const QString& folder, const QString& reason) {
+  const QString message = RuntimeFolderFailureMessage(GetDisplayLanguageCode(), folder, reason);
+  // Standard error first: a start from a launcher may have no one to read the box, but a journal.
+  std::fprintf(stderr, "tarvelo: %s\n", message.toLocal8Bit().constData());
+  ShowMessage(QString::fromLatin1(kProductTitle), message);
+  exitStatus_ = 1;
+}
+
+bool CVexiloApp::InitInstance() {
+  if (TakeInstanceLock() != InstanceLock::kTaken) {
     return false;
   }
   if (!DeploySkinFiles()) {
@@ -142,12 +165,17 @@ bool CVexiloApp::InitInstance() {
     return false;
   }
   InitDiscovery();
+  if (!instanceFolderNote_.isEmpty()) {
+    WriteLog("%s", instanceFolderNote_.toLocal8Bit().constData());
+  }
   CVexiloDlg dialog;
   const std::unique_ptr<QLocalServer> server =
-      ListenForBringToFront([&dialog] { dialog.OnBringToFront(); });
+      ListenForBringToFront(instanceFolder_, [&dialog] { dialog.OnBringToFront(); });
   dialog.DoModal();
   return false;
 }
+
+int CVexiloApp::ExitStatus() const { return exitStatus_; }
 
 int CVexiloApp::ExitInstance() {
   DeviceTable::Instance();

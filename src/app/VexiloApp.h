@@ -16,10 +16,6 @@ class QLocalServer;
 // `languageCode`.
 QString DeployFailureMessage(int languageCode);
 
-// Where the instance lock and the bring-to-front server live: $XDG_RUNTIME_DIR, else a folder
-// of the user's own in the temporary folder.
-QString InstanceFolder();
-
 // Shows a start-up message with one OK button; tests replace it.
 using MessageBoxHook = void (*)(const QString& caption, const QString& text);
 void SetMessageBoxHook(MessageBoxHook hook);
@@ -39,16 +35,39 @@ class CVexiloApp {
   // starts the search workers.
   void InitDiscovery();
 
+  // How the single-instance step ended.
+  enum class InstanceLock {
+    kTaken,          // this is the only instance; the lock is held
+    kOtherInstance,  // another instance runs and was asked to come to the front
+    kFailed,         // no usable runtime folder: the user was told, the exit status is 1
+  };
+  // Chooses the runtime folder and takes the instance lock in it. Starts nothing else, so tests
+  // can run it on its own.
+  InstanceLock TakeInstanceLock();
+  // The exit status so far: 1 once a start has failed with a message, else 0.
+  int ExitStatus() const;
+
   // The single-instance lock; null when not held.
   std::unique_ptr<QLockFile> instanceMutex;
 
  private:
+  // Tells the user that the runtime folder cannot be used, in the window's language and on
+  // standard error, and sets the exit status.
+  void ReportUnusableFolder(const QString& folder, const QString& reason);
+
   std::string logFile_;
   int exitStatus_ = 0;
+  // The runtime folder of the lock and the bring-to-front server, once chosen.
+  QString instanceFolder_;
+  // Why the usual runtime folder was passed over; written to the log once it is set up.
+  QString instanceFolderNote_;
 };
 
-// Sends the bring-to-front command to the running instance's window. False when none answers.
-bool SendBringToFront();
+// Sends the bring-to-front command to the window of the instance whose runtime folder is
+// `folder`. False when none answers.
+bool SendBringToFront(const QString& folder);
 
-// Listens for the bring-to-front command on behalf of `onCommand`; the server is the window's.
-std::unique_ptr<QLocalServer> ListenForBringToFront(const std::function<void()>& onCommand);
+// Listens in `folder` for the bring-to-front command on behalf of `onCommand`; the server is the
+// window's.
+std::unique_ptr<QLocalServer> ListenForBringToFront(const QString& folder,
+                                                    const std::function<void()>& onCommand);

@@ -1,7 +1,9 @@
 #include "app/VexiloDlg.h"
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
+#include <optional>
 #include <system_error>
 #include <thread>
 
@@ -137,18 +139,32 @@ class WarningLine : public QLabel {
   QStringList lines_;
 };
 
+// A warning the user may read at leisure and copy. Plain text: the messages quote what devices
+// and the system said, which must never be read as markup.
+void ShowWarningBox(QWidget* parent, const QString& text) {
+  auto* box = new QMessageBox(QMessageBox::Warning, QString::fromLatin1(kProductTitle), text,
+                              QMessageBox::Ok, parent);
+  box->setTextFormat(Qt::PlainText);
+  box->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setModal(false);
+  box->show();
+}
+
 }  // namespace
 
 CVexiloDlg::CVexiloDlg()
-    : icon(QStringLiteral(":/icon/128")), replies_(std::make_shared<ReplyChannel>(this)) {}
+    : icon(QStringLiteral(":/icon/128")), replies_(std::make_shared<ReplyChannel>(this)) {
+  expiryTimer_.setSingleShot(true);
+  QObject::connect(&expiryTimer_, &QTimer::timeout, this, [this] { OnExpiryTimer(); });
+}
 
 CVexiloDlg::~CVexiloDlg() { replies_->Close(); }
 
 void CVexiloDlg::ListenToDeviceTable() {
   // A burst of reports posts one update: the flag stays set until the update has run, and the
-  // update reads the whole table.
-  auto pending = std::make_shared<std::atomic<bool>>(false);
-  DeviceTable::Instance().SetChangeListener([this, replies = replies_, pending] {
+  // update reads every change since the last.
+  DeviceTable::Instance().SetChangeListener([this, replies = replies_, pending = updatePending_] {
     if (!pending->exchange(true)) {
       replies->Post([this, pending] {
         pending->store(false);
@@ -156,6 +172,15 @@ void CVexiloDlg::ListenToDeviceTable() {
       });
     }
   });
+}
+
+void CVexiloDlg::ScheduleListUpdate() {
+  if (!updatePending_->exchange(true)) {
+    replies_->Post([this, pending = updatePending_] {
+      pending->store(false);
+      UpdateDeviceList();
+    });
+  }
 }
 
 bool CVexiloDlg::OnInitDialog() {
@@ -283,10 +308,10 @@ void CVexiloDlg::OnRefresh() {
   if (!ControlsBound()) {
     return;
   }
-  deviceList->DeleteAllItems();
-  shownDevices_.clear();
+  ForgetRows();
   cycleEnded_ = false;
-  DeviceTable::Instance().Clear();
+  expiryTimer_.stop();
+  appliedSequence_ = DeviceTable::Instance().Clear();
   if (noDeviceHint_ != nullptr) {
     noDeviceHint_->hide();
   }
@@ -307,6 +332,8 @@ void CVexiloDlg::OnTimer(int timerId) {
     SetUiState(kUiSearchEnded);
     cycleEnded_ = true;
     ShowCycleResult();
+    // From now on devices whose time to live runs out leave the table, and so grey in the list.
+    ArmExpiryTimer();
     return;
   }
   UpdateDeviceList();
@@ -328,48 +355,147 @@ void CVexiloDlg::FillDeviceList() {
   if (!ControlsBound()) {
     return;
   }
+  ForgetRows();
+  ResynchroniseDeviceList();
+}
+
+void CVexiloDlg::ForgetRows() {
   deviceList->DeleteAllItems();
   shownDevices_.clear();
-  UpdateDeviceList();
+  listedRows_.clear();
+  greyedOrder_.clear();
+  greyedAt_.clear();
+  shownCount_ = -1;
 }
 
 void CVexiloDlg::UpdateDeviceList() {
   if (!ControlsBound()) {
     return;
   }
-  // The table holds the devices present; a row whose device has left it said goodbye.
-  const std::vector<DeviceInfo> devices = DeviceTable::Instance().CopyAll();
-  QHash<QString, int> rowOf;
-  for (int row = 0; row < deviceList->GetItemCount(); ++row) {
-    rowOf.insert(deviceList->GetItemText(row, kAddressColumn), row);
+  DeviceTable& table = DeviceTable::Instance();
+  const DeviceTable::ChangeSlice slice = table.ChangesAfter(appliedSequence_, kListUpdateSlice);
+  bool changed = false;
+  if (slice.lost) {
+    ResynchroniseDeviceList();
+    changed = true;
   }
-  QSet<QString> present;
-  std::vector<const DeviceInfo*> added;
-  for (const DeviceInfo& device : devices) {
-    const QString address = DeviceText(device.ip);
-    present.insert(address);
-    if (const auto row = rowOf.constFind(address); row != rowOf.constEnd()) {
-      ShowDeviceRow(*row, device, false);
-    } else if (!rowOf.contains(address)) {
-      added.push_back(&device);
-      rowOf.insert(address, -1);
-    }
+  for (const DeviceTable::Change& change : slice.changes) {
+    changed |= ApplyDeviceChange(change.device, change.kind == DeviceTable::ChangeKind::kRemoved);
+    appliedSequence_ = change.sequence;
   }
-  for (auto row = rowOf.constBegin(); row != rowOf.constEnd(); ++row) {
-    if (row.value() >= 0 && !present.contains(row.key()) && !deviceList->RowGreyed(row.value())) {
-      ShowDeviceRow(row.value(), shownDevices_.value(row.key()), true);
-    }
+  if (table.LastSequence() > appliedSequence_) {
+    ScheduleListUpdate();
   }
-  // Until the user sorts, the newest device is on top.
-  for (const DeviceInfo* device : added) {
-    ShowDeviceRow(deviceList->InsertItem(0, QString()), *device, false);
+  if (!changed) {
+    return;
   }
   if (deviceList->SortColumn() >= 0) {
     deviceList->SortItems(deviceList->SortColumn(), deviceList->SortOrder());
   }
+  // A greyed row that was selected may have gone with the oldest.
+  if (GetSelectedRow() == -1 && loginButton->isEnabled()) {
+    SetUiState(kUiNoRowSelected);
+  }
   if (cycleEnded_) {
     ShowCycleResult();
+    ArmExpiryTimer();
   }
+}
+
+bool CVexiloDlg::ApplyDeviceChange(const DeviceInfo& device, bool removed) {
+  const QString address = DeviceText(device.ip);
+  const auto listed = listedRows_.constFind(address);
+  if (removed) {
+    if (listed == listedRows_.constEnd()) {
+      return false;
+    }
+    const int row = deviceList->row(*listed);
+    if (deviceList->RowGreyed(row)) {
+      return false;
+    }
+    ShowDeviceRow(row, device, true);
+    NoteGreyed(address);
+    return true;
+  }
+  if (listed != listedRows_.constEnd()) {
+    ForgetGreyed(address);
+    ShowDeviceRow(deviceList->row(*listed), device, false);
+    return true;
+  }
+  // Until the user sorts, the newest device is on top.
+  const int row = deviceList->InsertItem(0, QString());
+  listedRows_.insert(address, deviceList->item(row, 0));
+  ShowDeviceRow(row, device, false);
+  return true;
+}
+
+void CVexiloDlg::ResynchroniseDeviceList() {
+  std::uint64_t sequence = 0;
+  const std::vector<DeviceInfo> devices = DeviceTable::Instance().CopyAll(&sequence);
+  QSet<QString> present;
+  for (const DeviceInfo& device : devices) {
+    present.insert(DeviceText(device.ip));
+    ApplyDeviceChange(device, false);
+  }
+  // A listed device that is no longer in the table has left.
+  std::vector<DeviceInfo> gone;
+  for (auto row = listedRows_.constBegin(); row != listedRows_.constEnd(); ++row) {
+    if (!present.contains(row.key())) {
+      gone.push_back(shownDevices_.value(row.key()));
+    }
+  }
+  for (const DeviceInfo& device : gone) {
+    ApplyDeviceChange(device, true);
+  }
+  appliedSequence_ = sequence;
+}
+
+void CVexiloDlg::NoteGreyed(const QString& address) {
+  greyedAt_.insert(address, greyedOrder_.insert(greyedOrder_.end(), address));
+  while (greyedOrder_.size() > static_cast<std::size_t>(kGreyedRowLimit)) {
+    const QString oldest = greyedOrder_.front();
+    greyedOrder_.pop_front();
+    greyedAt_.remove(oldest);
+    if (QTableWidgetItem* const cell = listedRows_.take(oldest)) {
+      deviceList->RemoveItem(deviceList->row(cell));
+    }
+    shownDevices_.remove(oldest);
+  }
+}
+
+void CVexiloDlg::ForgetGreyed(const QString& address) {
+  if (const auto at = greyedAt_.find(address); at != greyedAt_.end()) {
+    greyedOrder_.erase(*at);
+    greyedAt_.erase(at);
+  }
+}
+
+void CVexiloDlg::ArmExpiryTimer() {
+  const std::optional<std::chrono::steady_clock::time_point> next =
+      DeviceTable::Instance().NextExpiry();
+  if (!next) {
+    expiryTimer_.stop();
+    return;
+  }
+  // A timer set for an earlier moment stays: it finds nothing to remove and is set again then.
+  if (expiryTimer_.isActive() && expiryDue_ <= *next) {
+    return;
+  }
+  // A very long time to live is waited for in steps of an hour, within the timer's range.
+  const auto wait = std::clamp(
+      std::chrono::ceil<std::chrono::milliseconds>(*next - std::chrono::steady_clock::now()),
+      std::chrono::milliseconds(0), std::chrono::milliseconds(std::chrono::hours(1)));
+  expiryDue_ = *next;
+  expiryTimer_.start(wait);
+}
+
+void CVexiloDlg::OnExpiryTimer() {
+  if (!cycleEnded_) {
+    return;
+  }
+  // The devices that leave are changes of the table, which reach the list as every other does.
+  DeviceTable::Instance().RemoveExpired(std::chrono::steady_clock::now());
+  ArmExpiryTimer();
 }
 
 void CVexiloDlg::ShowDeviceRow(int row, const DeviceInfo& device, bool gone) {
@@ -410,20 +536,35 @@ void CVexiloDlg::OnListDblClk() {
 
 void CVexiloDlg::OnListReturn() { OnListDblClk(); }
 
-void CVexiloDlg::OnLogIn() {
+bool CVexiloDlg::SelectedAddress(QString& address) {
   const int row = GetSelectedRow();
   if (row == -1) {
-    return;
+    return false;
   }
-  OpenUrl(QUrl(QStringLiteral("http://") + deviceList->GetItemText(row, kAddressColumn)));
+  // The address is what a device said; only a plain IPv4 address becomes something to open,
+  // never a host name, a path or another site that a device slipped into it.
+  address = deviceList->GetItemText(row, kAddressColumn);
+  if (!IsDottedIPv4(address)) {
+    WriteLog("Device address \"%s\" is not an IPv4 address: nothing opened",
+             address.toUtf8().constData());
+    ShowInvalidAddress(address);
+    return false;
+  }
+  return true;
+}
+
+void CVexiloDlg::OnLogIn() {
+  QString address;
+  if (SelectedAddress(address)) {
+    OpenUrl(QUrl(QStringLiteral("http://") + address));
+  }
 }
 
 void CVexiloDlg::OnMyStorage() {
-  const int row = GetSelectedRow();
-  if (row == -1) {
-    return;
+  QString address;
+  if (SelectedAddress(address)) {
+    OpenStorage(address);
   }
-  OpenStorage(deviceList->GetItemText(row, kAddressColumn));
 }
 
 const DeviceInfo* CVexiloDlg::SelectedDevice() const {
@@ -594,19 +735,21 @@ void CVexiloDlg::ShowCycleResult() {
   if (!ControlsBound()) {
     return;
   }
-  int count = 0;
-  for (int row = 0; row < deviceList->GetItemCount(); ++row) {
-    count += deviceList->RowGreyed(row) ? 0 : 1;
-  }
-  if (count > 0 || deviceList->GetItemCount() > 0) {
-    // Devices that said goodbye are not counted, and leave no room for the hint either.
+  // Devices that said goodbye are not counted.
+  const int count = deviceList->GetItemCount() - static_cast<int>(greyedOrder_.size());
+  if (deviceList->GetItemCount() > 0) {
+    // Greyed rows leave no room for the hint either.
     if (noDeviceHint_ != nullptr) {
       noDeviceHint_->hide();
     }
-    waitText->ChangeText(DevicesFoundText(GetDisplayLanguageCode(), count));
-    waitText->show();
+    if (count != shownCount_ || waitText->isHidden()) {
+      shownCount_ = count;
+      waitText->ChangeText(DevicesFoundText(GetDisplayLanguageCode(), count));
+      waitText->show();
+    }
     return;
   }
+  shownCount_ = -1;
   QStringList ports;
   for (const std::int32_t port : ReplyPorts()) {
     ports << QString::number(port);
@@ -637,14 +780,8 @@ void CVexiloDlg::ShowSearchWarnings() {
     return;
   }
   if (searchWarning_ == nullptr) {
-    searchWarning_ = new WarningLine(deviceList->viewport(), [this] {
-      auto* box = new QMessageBox(QMessageBox::Warning, QString::fromLatin1(kProductTitle),
-                                  searchWarning_->toolTip(), QMessageBox::Ok, this);
-      box->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-      box->setAttribute(Qt::WA_DeleteOnClose);
-      box->setModal(false);
-      box->show();
-    });
+    searchWarning_ = new WarningLine(deviceList->viewport(),
+                                     [this] { ShowWarningBox(this, searchWarning_->toolTip()); });
   }
   static_cast<WarningLine*>(searchWarning_)->SetLines(lines);
   searchWarning_->show();
@@ -652,12 +789,11 @@ void CVexiloDlg::ShowSearchWarnings() {
 }
 
 void CVexiloDlg::ShowOpenFailure(OpenTarget target, const QString& location) {
-  auto* box = new QMessageBox(QMessageBox::Warning, QString::fromLatin1(kProductTitle),
-                              OpenFailureMessage(GetDisplayLanguageCode(), target, location),
-                              QMessageBox::Ok, this);
-  box->setAttribute(Qt::WA_DeleteOnClose);
-  box->setModal(false);
-  box->show();
+  ShowWarningBox(this, OpenFailureMessage(GetDisplayLanguageCode(), target, location));
+}
+
+void CVexiloDlg::ShowInvalidAddress(const QString& address) {
+  ShowWarningBox(this, InvalidAddressMessage(GetDisplayLanguageCode(), address));
 }
 
 void CVexiloDlg::timerEvent(QTimerEvent* event) {

@@ -18,6 +18,11 @@
 // address. A click on a column title sorts by it (addresses by number), another reverses; until
 // then the newest device is on top.
 
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <list>
 #include <memory>
 #include <vector>
 
@@ -27,6 +32,7 @@
 #include <QMenu>
 #include <QPointer>
 #include <QString>
+#include <QTimer>
 #include <QUrl>
 
 #include "app/LayoutDialog.h"
@@ -35,6 +41,7 @@
 #include "discovery/SearchDeviceManager.h"
 
 class QLabel;
+class QTableWidgetItem;
 class CShowTextImageCtrl;
 class CStandardButton;
 class CStandardListCtrl;
@@ -65,6 +72,15 @@ enum UiState {
 inline constexpr int kSearchTimerId = 1;
 inline constexpr int kSearchTimerPeriodMs = 1000;
 inline constexpr int kSearchCycleSteps = 10;
+
+// How many changes of the device table one turn of the event loop brings into the list; the rest
+// follow in later turns, so that clicks and keys are answered between them however fast devices
+// are reported.
+inline constexpr std::size_t kListUpdateSlice = 256;
+// The most greyed rows (devices that have left) the list keeps; the oldest go first beyond it.
+// Devices that leave and new ones that come would otherwise pile up rows without end; a person
+// looks at the few latest departures, not at hundreds.
+inline constexpr int kGreyedRowLimit = 256;
 
 class CVexiloDlg : public CLayoutDialog {
  public:
@@ -99,8 +115,9 @@ class CVexiloDlg : public CLayoutDialog {
   // focus on the list, and the close button's accessible name (it has no caption to be read).
   void InitKeyboardAccess();
   void FillDeviceList();
-  // Brings the rows in line with the device table: new devices on top (or in their sorted
-  // place), the details of listed ones brought up to date, those gone from the table greyed.
+  // Brings the rows in line with the device table's latest changes: new devices on top (or in
+  // their sorted place), the details of listed ones brought up to date, those gone from the table
+  // greyed. At most kListUpdateSlice changes at a time; when more wait, another turn follows.
   void UpdateDeviceList();
   // The menu of the selected row, at the place the list gives.
   void OnListRightClick();
@@ -141,6 +158,9 @@ class CVexiloDlg : public CLayoutDialog {
   // Tells the user that nothing could open LOCATION, in a message beside the window that does
   // not block it.
   virtual void ShowOpenFailure(OpenTarget target, const QString& location);
+  // Tells the user that the selected device's ADDRESS is not an IPv4 address, so that nothing was
+  // opened, in the same kind of message.
+  virtual void ShowInvalidAddress(const QString& address);
 
   void timerEvent(QTimerEvent* event) override;
   // Remembers where the window was when it closes.
@@ -158,6 +178,25 @@ class CVexiloDlg : public CLayoutDialog {
   void ListenToDeviceTable();
   // Writes DEVICE into ROW: its texts, sort keys, details, and grey when GONE.
   void ShowDeviceRow(int row, const DeviceInfo& device, bool gone);
+  // Posts one more turn of UpdateDeviceList, unless one is waiting already.
+  void ScheduleListUpdate();
+  // One change of the table in the list: a device added or changed, or one that left (REMOVED).
+  // True when a row changed.
+  bool ApplyDeviceChange(const DeviceInfo& device, bool removed);
+  // Brings the list in line with a copy of the whole table, when its journal no longer holds
+  // every change since the last update.
+  void ResynchroniseDeviceList();
+  // Forgets every row and what is known of it.
+  void ForgetRows();
+  // Keeps track of greyed rows in the order they were greyed, and removes the oldest beyond
+  // kGreyedRowLimit.
+  void NoteGreyed(const QString& address);
+  void ForgetGreyed(const QString& address);
+  // The single-shot timer of the first time to live that runs out, once the cycle has ended.
+  void ArmExpiryTimer();
+  void OnExpiryTimer();
+  // The selected row's address, when it is a dotted IPv4 address; otherwise the user is told.
+  bool SelectedAddress(QString& address);
   // The latest details of the selected row's device, or null.
   const DeviceInfo* SelectedDevice() const;
 
@@ -168,6 +207,21 @@ class CVexiloDlg : public CLayoutDialog {
   QPointer<QMenu> contextMenu_;
   // The latest details of every listed device, by address; kept for a device that has gone.
   QHash<QString, DeviceInfo> shownDevices_;
+  // The first cell of every listed device's row, by address: a new device is told from a listed
+  // one without looking at the rows. Finding a listed row's number from its cell may still walk
+  // the list (Qt's row() after inserts and sorts), bounded by the table's and greyed rows' caps.
+  QHash<QString, QTableWidgetItem*> listedRows_;
+  // The addresses of the greyed rows, the longest greyed first, and where each stands.
+  std::list<QString> greyedOrder_;
+  QHash<QString, std::list<QString>::iterator> greyedAt_;
+  // The last change of the device table that the list shows.
+  std::uint64_t appliedSequence_ = 0;
+  // Set while a turn of UpdateDeviceList is posted and has not run yet.
+  std::shared_ptr<std::atomic<bool>> updatePending_ = std::make_shared<std::atomic<bool>>(false);
+  QTimer expiryTimer_;
+  std::chrono::steady_clock::time_point expiryDue_;
+  // The count the wait text's place shows after the cycle, or -1.
+  int shownCount_ = -1;
   // Set once the running cycle has ended: from then on each update tells the count.
   bool cycleEnded_ = false;
   // Where Log In and My Storage report back from their threads.

@@ -7,7 +7,6 @@
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QMouseEvent>
-#include <QTextOption>
 #include <QPaintEvent>
 #include <QResizeEvent>
 
@@ -111,20 +110,17 @@ void DrawWrappedText(const CBasicPropertyFrame& record, QPainter& painter, const
     return;
   }
   const int x = record.textOffsetX == -1 ? 1 : record.textOffsetX;
-  const int y =
-      CaptionTop(record.textOffsetY == -1 ? 1 : record.textOffsetY, client.height(), record.textFont);
+  const int y = CaptionTop(record.textOffsetY == -1 ? 1 : record.textOffsetY, client.height(),
+                           record.textFont);
   const int width = client.width() - 2 * x;
   painter.save();
   painter.setFont(record.textFont);
   painter.setPen(QColor::fromRgba(record.textColor));
   painter.setClipRect(client);
   // Words wrap at the layout width, a word longer than a line breaks inside; a layout width of
-  // 0 or less means no wrapping at all. The height is unlimited: the control's edge cuts what
-  // lies below.
-  QTextOption option(Qt::AlignLeft | Qt::AlignTop);
-  option.setWrapMode(width > 0 ? QTextOption::WrapAtWordBoundaryOrAnywhere : QTextOption::NoWrap);
-  const qreal layoutWidth = width > 0 ? width : std::numeric_limits<int>::max() / 4;
-  painter.drawText(QRectF(x, y, layoutWidth, std::numeric_limits<int>::max() / 4), record.drawnText,
-                   option);
+  // 0 or less means no wrapping at all. The control's edge cuts what lies below. The lines are
+  // laid out once and kept with the record until the text, font or size changes.
+  record.wrappedText.Draw(painter, QPointF(x, y), record.drawnText, width > 0 ? width : 0,
+                          client.bottom() + 1 - y);
   painter.restore();
 }

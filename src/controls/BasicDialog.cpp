@@ -1,6 +1,7 @@
 #include "controls/BasicDialog.h"
 
 #include "controls/BasicCtrl.h"
+#include "platform/SkinFile.h"
 
 #include <algorithm>
 
@@ -207,7 +208,7 @@ void CBasicNoneBorderDlg::OnSizeChanged(int sizeType, int cx, int cy) {
   if (regionBitmapPath.isEmpty()) {
     return;
   }
-  const QImage bitmap(regionBitmapPath);
+  const QImage bitmap = LoadSkinImage(regionBitmapPath).image;
   if (!bitmap.isNull()) {
     setMask(RegionFromKeyColor(bitmap, QSize(cx, cy)));
   }

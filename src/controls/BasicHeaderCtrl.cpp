@@ -4,6 +4,7 @@
 #include <QPainter>
 
 #include "controls/BasicCtrl.h"
+#include "platform/SkinFile.h"
 
 int ScaledHeaderHeight(int height, float scale) {
   return static_cast<int>(static_cast<double>(height) * static_cast<double>(scale));
@@ -33,7 +34,7 @@ QSize CBasicHeaderCtrl::sizeHint() const {
 CSeparatorHeaderCtrl::CSeparatorHeaderCtrl(QWidget* parent) : CBasicHeaderCtrl(parent) {}
 
 void CSeparatorHeaderCtrl::SetSeparatorImage(const QString& path) {
-  separatorImage = path.isEmpty() ? QImage() : QImage(path);
+  separatorImage = path.isEmpty() ? QImage() : LoadSkinImage(path).image;
   separatorImage2x = LoadHighDensityImage(path, separatorImage.size());
   separatorWidth = separatorImage.width();
   separatorHeight = separatorImage.height();

@@ -229,6 +229,12 @@ QString CStandardListCtrl::GetItemText(int row, int column) const {
 
 void CStandardListCtrl::DeleteAllItems() { setRowCount(0); }
 
+void CStandardListCtrl::RemoveItem(int row) {
+  if (row >= 0 && row < rowCount()) {
+    removeRow(row);
+  }
+}
+
 void CStandardListCtrl::SelectRow(int row) {
   if (row < 0 || row >= rowCount()) {
     clearSelection();

@@ -63,6 +63,8 @@ class CStandardListCtrl : public CBasicListCtrl {
   // Empty when the cell does not exist or holds nothing.
   QString GetItemText(int row, int column) const;
   void DeleteAllItems();
+  // Removes one row; nothing for a row that does not exist.
+  void RemoveItem(int row);
   int GetItemCount() const { return rowCount(); }
   // The lowest selected row, or -1 when none is selected.
   int GetFirstSelectedRow() const;

@@ -34,6 +34,9 @@ inline constexpr std::int32_t kDeviceSearchReply = 1;
 inline constexpr std::int32_t kDeviceAlive = 2;
 inline constexpr std::int32_t kDeviceByeBye = 4;
 inline constexpr std::int64_t kDefaultTimeToLive = 60;
+// The longest time to live a device may give itself, in seconds (a day): a report that stays
+// valid longer would keep a device that has left the network in the list for good.
+inline constexpr std::int64_t kMaximumTimeToLive = 24 * 60 * 60;
 
 // True when all ten text fields are equal, each compared byte for byte as a NUL-terminated
 // string of at most 32 bytes. The flag, the type and the time to live play no part.

@@ -104,10 +104,17 @@ void CSearchDeviceBroadcastThread::HandleReceiveData(const char* data, std::int3
   }
   WriteLog("SendThread %d : Handle Broadcast Recive Information  ", Port());
   DeviceInfo device;
-  if (ParseBroadcastReply(data, static_cast<std::size_t>(length), address, device) !=
-      BroadcastReplyStatus::Device) {
-    WriteLog("SendThread %d : Recive IP : %s is not Device ", Port(), address);
-    return;
+  switch (ParseBroadcastReply(data, static_cast<std::size_t>(length), address, device)) {
+    case BroadcastReplyStatus::WrongLength:
+      return;
+    case BroadcastReplyStatus::NotDevice:
+      WriteLog("SendThread %d : Recive IP : %s is not Device ", Port(), address);
+      return;
+    case BroadcastReplyStatus::NotIPv4Address:
+      WriteLog("SendThread %d : Recive IP : %s is not IPv4 Address ", Port(), address);
+      return;
+    case BroadcastReplyStatus::Device:
+      break;
   }
   if (!AcceptDevice(device, false)) {
     WriteLog("SendThread %d : Handle Broadcast Recive Information Fail ", Port());

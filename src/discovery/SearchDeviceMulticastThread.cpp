@@ -79,9 +79,22 @@ void CSearchDeviceMulticastThread::HandleReceiveData(const char* data, std::int3
                                                      const char* address) {
   WriteLog("SendThread %d : Handle Mulitcast Recive Information  ", Port());
   DeviceInfo device;
-  if (length <= 0 ||
-      !ParseMulticastMessage(data, static_cast<std::size_t>(length), address, device)) {
+  if (length <= 0) {
     return;
+  }
+  switch (ReadMulticastMessage(data, static_cast<std::size_t>(length), address, device)) {
+    case MulticastMessageStatus::Dropped:
+      return;
+    case MulticastMessageStatus::NotIPv4Address:
+      // The address would become a web page and a share the user opens; only the sender is
+      // named here, the device's own text stays out of the log.
+      WriteLog(
+          "SendThread %d : Handle Mulitcast Recive Information Fail : Not IPv4 Address, "
+          "IP : %s ",
+          Port(), address);
+      return;
+    case MulticastMessageStatus::Device:
+      break;
   }
   // A repeat of the last record clears it, so a run of identical messages is handed on every
   // second time. The report type counts: a goodbye right after the same device's announcement,

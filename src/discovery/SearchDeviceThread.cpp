@@ -1,9 +1,12 @@
 #include "discovery/SearchDeviceThread.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <exception>
 #include <utility>
@@ -26,6 +29,44 @@ thread_local const CSearchDeviceThread* currentWorker = nullptr;
 // devices within a few milliseconds; the kernel's default buffer holds only a few hundred small
 // datagrams. As root the limit of net.core.rmem_max does not apply.
 constexpr int kReceiveBufferBytes = 4 * 1024 * 1024;
+
+// What one receive brought.
+struct Reception {
+  enum Kind {
+    Datagram,  // a datagram, possibly empty; `sender` holds its sender's dotted address
+    ShutDown,  // no datagram: the socket was shut down for reading
+    Failed,    // the receive failed
+  };
+  Kind kind;
+  std::size_t count;
+  char sender[INET_ADDRSTRLEN];
+};
+
+// Receives one datagram of at most kReceiveLength bytes into `buffer`, blocking. On Linux a
+// receive returns 0 both for an empty datagram and on a socket that was shut down; only a
+// datagram has a sender, so the length of the sender's address tells the two apart.
+Reception ReceiveDatagram(int descriptor, char* buffer) {
+  Reception reception{Reception::Failed, 0, {}};
+  sockaddr_in sender{};
+  socklen_t senderLength = 0;
+  ssize_t count = -1;
+  do {
+    senderLength = sizeof sender;
+    count = ::recvfrom(descriptor, buffer, CSearchDeviceThread::kReceiveLength, 0,
+                       reinterpret_cast<sockaddr*>(&sender), &senderLength);
+  } while (count < 0 && errno == EINTR);
+  if (count < 0) {
+    return reception;
+  }
+  if (senderLength == 0) {
+    reception.kind = Reception::ShutDown;
+    return reception;
+  }
+  reception.kind = Reception::Datagram;
+  reception.count = static_cast<std::size_t>(count);
+  ::inet_ntop(AF_INET, &sender.sin_addr, reception.sender, sizeof reception.sender);
+  return reception;
+}
 
 void ThrowIfError(const boost::system::error_code& error, const char* operation) {
   if (error) {
@@ -159,33 +200,29 @@ std::int32_t CSearchDeviceThread::WorkThread() {
       }
     }
     char buffer[kReceiveLength + 1];
-    udp::endpoint sender;
-    boost::system::error_code error;
     while (!bExitSock) {
       WriteLog("SendThread %d : Wait Reciver Socket Protocol Info  ", Port());
       std::memset(buffer, 0, sizeof buffer);
-      std::size_t count = 0;
-      if (receiver.is_open()) {
-        count =
-            receiver.receive_from(boost::asio::buffer(buffer, kReceiveLength), sender, 0, error);
-        if (error) {
-          count = 0;
-        }
-      }
+      const Reception reception = receiver.is_open()
+                                      ? ReceiveDatagram(receiver.native_handle(), buffer)
+                                      : Reception{Reception::Failed, 0, {}};
       WriteLog("SendThread %d : Reciver Socket Protocol Info, nReceive = %d  ", Port(),
-               static_cast<int>(count));
-      if (count != 0) {
-        char address[INET_ADDRSTRLEN] = {};
-        const auto bytes = sender.address().to_v4().to_bytes();
-        std::snprintf(address, sizeof address, "%u.%u.%u.%u", bytes[0], bytes[1], bytes[2],
-                      bytes[3]);
-        WriteLog("SendThread %d : Recive Socket Protocol IP : %s, nLen : %d  ", Port(), address,
-                 static_cast<int>(count));
-        HandleReceiveData(buffer, static_cast<std::int32_t>(count), address);
+               static_cast<int>(reception.count));
+      if (reception.kind == Reception::Datagram && reception.count != 0) {
+        WriteLog("SendThread %d : Recive Socket Protocol IP : %s, nLen : %d  ", Port(),
+                 reception.sender, static_cast<int>(reception.count));
+        HandleReceiveData(buffer, static_cast<std::int32_t>(reception.count), reception.sender);
+      } else if (reception.kind == Reception::Datagram) {
+        // An empty datagram carries no reply, but anyone on the network can send one: taking it
+        // for a failed receive and re-creating the socket would throw away the replies queued in
+        // the old one and refuse those that arrive meanwhile.
+        WriteLog("SendThread %d : Recive Socket Protocol Empty Datagram, IP : %s, Ignored  ",
+                 Port(), reception.sender);
+      } else if (bExitSock || reception.kind == Reception::ShutDown) {
+        // The owner shut the socket down to end this thread; when it has already made a new
+        // socket (which clears bExitSock), that socket has a thread of its own.
+        break;
       } else {
-        if (bExitSock) {
-          break;
-        }
         WriteLog(
             "SendThread %d : Reciver Socket Protocol Null Info, bExitSock = %d, bRetartSock = %d  ",
             Port(), 0, static_cast<int>(bRetartSock.load()));
@@ -194,6 +231,7 @@ std::int32_t CSearchDeviceThread::WorkThread() {
       }
     }
     // Let go of the port before a restart binds it again.
+    boost::system::error_code error;
     receiver.close(error);
     if (bRetartSock && !exitRequested) {
       ExitWorkThread();

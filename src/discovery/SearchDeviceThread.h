@@ -17,12 +17,13 @@
 
 // Base of every search worker: one UDP socket, one receive thread that hands each datagram to
 // the subclass's parser, and recovery from a failed receive by re-creating socket and thread.
+// An empty datagram is no failure: it is ignored, and the socket stays as it is.
 //
 // Thread safety: the owner (the user-interface thread) calls SendSearchCommand, ResetLastDevice
 // and ExitWorkThread while the receive thread is blocked in its receive. The socket object is
 // guarded by a mutex; the receive thread reads through its own duplicate of the descriptor, so
 // that closing the socket never races with the blocked receive. Shutting the socket down wakes
-// that receive with a count of 0.
+// that receive with a count of 0 and no sender, which ends the thread without a restart.
 class CSearchDeviceThread {
  public:
   static constexpr int kReceiveLength = 1024;

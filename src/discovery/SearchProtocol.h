@@ -46,10 +46,17 @@ static_assert(kMulticastSearchRequest.size() == 129);
 // The request every search pass broadcasts: opcode 11, type 1, address 255.255.255.255.
 SearchPacket MakeSearchRequest();
 
+// True when `text` is a dotted IPv4 address as inet_pton(AF_INET) takes it: four decimal parts
+// from 0 to 255 without leading zeros, nothing before, between or after them. The only form of a
+// device's address that is ever handed on: an address is later opened as a URL and a share, and a
+// device must not choose what they point at.
+bool IsDottedIPv4(std::string_view text);
+
 enum class BroadcastReplyStatus {
-  WrongLength,  // not 148 bytes: ignored without a log line
-  NotDevice,    // opcode other than 12
-  Device,       // `device` holds the parsed record
+  WrongLength,     // not 148 bytes: ignored without a log line
+  NotDevice,       // opcode other than 12
+  NotIPv4Address,  // a device, but its address is no dotted IPv4 address; not handed on
+  Device,          // `device` holds the parsed record
 };
 
 // Parses one datagram received on the broadcast worker's port. `sender` is the sender's dotted
@@ -57,8 +64,23 @@ enum class BroadcastReplyStatus {
 BroadcastReplyStatus ParseBroadcastReply(const char* data, std::size_t length, const char* sender,
                                          DeviceInfo& device);
 
-// Parses one message received by a multicast worker: true when it describes a device, with the
-// record in `device`. The message ends at its first NUL byte or after `length` bytes, whichever
-// comes first. Touches no state.
+enum class MulticastMessageStatus {
+  Dropped,         // the message describes no device
+  NotIPv4Address,  // it describes one whose address is no dotted IPv4 address; not handed on
+  Device,          // `device` holds the parsed record
+};
+
+// Parses one message received by a multicast worker. The message ends at its first NUL byte or
+// after `length` bytes, whichever comes first. Header names are matched at the start of a line
+// and in any letter case, as HTTP's are; values are taken exactly as received. The address is
+// the host of the LOCATION URL (from "//" to the first ':', '/', blank or line end), else the
+// sender. The time to live is the max-age directive of the CACHE-CONTROL header (name and
+// directive in any letter case, blanks allowed around '=', among other comma-separated
+// directives), decimal digits only, moved into [kDefaultTimeToLive, kMaximumTimeToLive]; without
+// the header or the directive, or with a malformed value, it stays kDefaultTimeToLive. Touches no
+// state.
+MulticastMessageStatus ReadMulticastMessage(const char* data, std::size_t length,
+                                            const char* sender, DeviceInfo& device);
+// ReadMulticastMessage for callers that only need the verdict: true for a device.
 bool ParseMulticastMessage(const char* data, std::size_t length, const char* sender,
                            DeviceInfo& device);

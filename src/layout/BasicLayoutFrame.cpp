@@ -2,36 +2,27 @@
 
 #include <optional>
 
-#include <QFile>
 #include <QFontMetrics>
 
+#include "diag/LogSystem.h"
 #include "layout/BasicPropertyFrame.h"
 #include "platform/FontFamilies.h"
+#include "platform/SkinFile.h"
 #include "platform/WorkingFolder.h"
 
 namespace {
 
 constexpr int kMaxFaceNameLength = 31;
 
-// The whole file, or nothing when it cannot be read or is too large.
+// The whole file, or nothing when it is not a regular file, cannot be read or is too large.
 std::optional<QByteArray> ReadDocumentFile(const QString& path, LayoutReadReport& report) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) {
-    report.notes << QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+  SkinFileContent content = ReadSkinFile(path, kMaxLayoutFileSize);
+  if (!content.read) {
+    report.notes << QStringLiteral("cannot read %1: it %2").arg(path, content.problem);
+    report.unreadable = true;
     return std::nullopt;
   }
-  const QByteArray content = file.size() > kMaxLayoutFileSize ? QByteArray() : file.readAll();
-  if (file.size() > kMaxLayoutFileSize || content.size() > kMaxLayoutFileSize) {
-    report.notes << QStringLiteral("%1 is larger than %2 bytes and was not read")
-                        .arg(path)
-                        .arg(kMaxLayoutFileSize);
-    return std::nullopt;
-  }
-  if (file.error() != QFileDevice::NoError) {
-    report.notes << QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
-    return std::nullopt;
-  }
-  return content;
+  return std::move(content.bytes);
 }
 
 }  // namespace
@@ -60,12 +51,17 @@ bool CBasicLayoutFrame::ReadLayout(const QString& path, std::int32_t dialogId,
     return false;
   }
   const std::optional<QByteArray> document = ReadDocumentFile(path, readReport_);
-  if (!document) {
-    // A file that cannot be read is an empty document: nothing is found.
-    return true;
+  // A file that cannot be read is an empty document: nothing is found.
+  const bool read =
+      !document || ReadLayoutDocument(*document, dialogId, variant, GetWorkingBaseFolder(),
+                                      dialogInfo_, &readReport_);
+  // What the window shows differs from the document: the log says why.
+  if (readReport_.unreadable || readReport_.limited) {
+    for (const QString& note : readReport_.notes) {
+      WriteLog("Layout %s: %s", path.toLocal8Bit().constData(), note.toLocal8Bit().constData());
+    }
   }
-  return ReadLayoutDocument(*document, dialogId, variant, GetWorkingBaseFolder(), dialogInfo_,
-                            &readReport_);
+  return read;
 }
 
 void CBasicLayoutFrame::ApplyLayout() {
@@ -154,7 +150,8 @@ const QFont* CBasicLayoutFrame::CreateLayoutFont(const QString& faceName, int he
     const int cell = std::min(height, kMaxLayoutFontHeight);
     font->setPixelSize(cell);
     const int measured = QFontMetrics(*font).ascent() + QFontMetrics(*font).descent();
-    int size = measured > cell ? std::max(1, static_cast<int>(qint64{cell} * cell / measured)) : cell;
+    int size =
+        measured > cell ? std::max(1, static_cast<int>(qint64{cell} * cell / measured)) : cell;
     for (;; --size) {
       font->setPixelSize(size);
       const QFontMetrics metrics(*font);
@@ -201,9 +198,8 @@ void CBasicLayoutFrame::CaptureCtrlBackgrounds(const QImage& dialogBuffer, QWidg
       // out transparent.
       const qreal ratio = dialogBuffer.devicePixelRatio();
       const QRect logical(origin, control->size());
-      QImage copy = dialogBuffer.copy(QRectF(QPointF(logical.topLeft()) * ratio,
-                                             QSizeF(logical.size()) * ratio)
-                                          .toRect());
+      QImage copy = dialogBuffer.copy(
+          QRectF(QPointF(logical.topLeft()) * ratio, QSizeF(logical.size()) * ratio).toRect());
       copy.setDevicePixelRatio(ratio);
       properties->cachedBackground = std::move(copy);
     }

@@ -20,7 +20,8 @@
 #include "layout/LayoutReader.h"
 #include "layout/LayoutRecords.h"
 
-// Files larger than this are not read: a layout document is a few kilobytes.
+// Files larger than this are not read, whatever size they report: a layout document is a few
+// kilobytes.
 inline constexpr qint64 kMaxLayoutFileSize = 16 * 1024 * 1024;
 // Font heights beyond this are taken as this: no window draws text a few thousand pixels tall.
 inline constexpr int kMaxLayoutFontHeight = 4096;
@@ -45,8 +46,11 @@ class CBasicLayoutFrame {
   // ReadLayout, then ApplyLayout whatever the read gave.
   virtual void LoadAndApply(const QString& path, std::int32_t dialogId, const QString& variant);
   // Reads the document at the absolute `path` into the dialog record (LayoutReader.h). Returns
-  // false for an empty path or an element that lacks an attribute. A file that is missing, too
-  // large or not XML reads as an empty document: true, with nothing found.
+  // false for an empty path or an element that lacks an attribute. A file that is missing, not a
+  // regular file (a FIFO, a device, a folder), too large or not XML reads as an empty document:
+  // true, with nothing found and the report marked unreadable. The file is read with
+  // ReadSkinFile (SkinFile.h), so nothing blocks or reads without end. When the document cannot
+  // be read or a limit of the reader is reached, each note also goes to the diagnostic log.
   virtual bool ReadLayout(const QString& path, std::int32_t dialogId, const QString& variant);
   // ApplyDialogInfo, then ApplyCtrlInfo.
   virtual void ApplyLayout();

@@ -7,7 +7,10 @@
 #include <QPen>
 #include <QWidget>
 
+#include "diag/LogSystem.h"
 #include "platform/FontFamilies.h"
+#include "platform/SkinFile.h"
+#include "platform/WorkingFolder.h"
 
 QRgb ColorRefToArgb(std::uint32_t colorRef) {
   const std::uint32_t red = colorRef & 0xFF;
@@ -27,7 +30,8 @@ QImage LoadHighDensityImage(const QString& path, QSize size) {
   if (path.isEmpty() || size.isEmpty()) {
     return QImage();
   }
-  QImage twin(HighDensityPath(path));
+  // The twin is optional: whatever keeps it from loading, the original serves.
+  QImage twin = LoadSkinImage(HighDensityPath(path)).image;
   // A twin of another size was drawn for another image; stretched into the original's place it
   // would look worse than the original.
   if (twin.size() != size * 2) {
@@ -109,8 +113,8 @@ void CBasicPropertyFrame::MoveByAnchor(QWidget* child, int dx, int dy, int horiz
   std::int64_t top = geometry.y();
   std::int64_t right = left + geometry.width();
   std::int64_t bottom = top + geometry.height();
-  const bool known = horizontalMode >= 1 && horizontalMode <= 3 && verticalMode >= 1 &&
-                     verticalMode <= 3;
+  const bool known =
+      horizontalMode >= 1 && horizontalMode <= 3 && verticalMode >= 1 && verticalMode <= 3;
   if (known) {
     if (horizontalMode == 2) {
       left += dx;
@@ -143,8 +147,13 @@ void CBasicPropertyFrame::SetBGImage(const QString& path, int count, int originX
   imageY = originY;
   QImage image;
   // An empty layout value names the base folder, a directory; it is simply no image.
-  if (!path.isEmpty()) {
-    image.load(path);
+  if (!path.isEmpty() && path != GetWorkingBaseFolder()) {
+    LoadedSkinImage loaded = LoadSkinImage(path);
+    if (loaded.image.isNull()) {
+      WriteLog("Skin image %s %s; it is not drawn", path.toLocal8Bit().constData(),
+               loaded.problem.toLocal8Bit().constData());
+    }
+    image = std::move(loaded.image);
   }
   imageWidth = image.width();
   imageHeight = image.height();

@@ -14,6 +14,8 @@
 #include <QRgb>
 #include <QString>
 
+#include "layout/WrappedText.h"
+
 class QPainter;
 class QWidget;
 
@@ -58,8 +60,7 @@ class CBasicPropertyFrame {
   // Moves or stretches a child window after its parent grew by dx, dy. Horizontal mode 1 keeps
   // the left and right edges, 2 moves both by dx, 3 moves the right edge only; vertical modes
   // 1, 2, 3 do the same for top and bottom with dy. Any other mode leaves the child as it is.
-  virtual void MoveByAnchor(QWidget* child, int dx, int dy, int horizontalMode,
-                            int verticalMode);
+  virtual void MoveByAnchor(QWidget* child, int dx, int dy, int horizontalMode, int verticalMode);
 
   // Called by the owner after a size change when resizeHook is set; empty here.
   virtual void OnParentSized(int dx, int dy);
@@ -113,6 +114,8 @@ class CBasicPropertyFrame {
   QRgb textColor = 0xFF000000;
   // Null until SetText.
   QString drawnText;
+  // drawnText laid out for the last paint (DrawWrappedText), kept for the next one.
+  mutable WrappedTextLayout wrappedText;
   int textOffsetX = 0;
   int textOffsetY = 0;
   QRect lastClientRect;

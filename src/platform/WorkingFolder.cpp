@@ -1,5 +1,6 @@
 #include "platform/WorkingFolder.h"
 
+#include <QDir>
 #include <QStandardPaths>
 
 QString GetWorkingBaseFolder() {
@@ -23,4 +24,16 @@ QString JoinLayoutPath(const QString& baseFolder, const QString& relativePath) {
   QString relative = relativePath;
   relative.replace(QLatin1Char('\\'), QLatin1Char('/'));
   return baseFolder + relative;
+}
+
+bool LiesInsideFolder(const QString& path, const QString& baseFolder) {
+  if (baseFolder.isEmpty() || path.isEmpty()) {
+    return false;
+  }
+  const QString folder = QDir::cleanPath(baseFolder);
+  const QString cleaned = QDir::cleanPath(path);
+  if (cleaned == folder) {
+    return true;
+  }
+  return cleaned.startsWith(folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/'));
 }

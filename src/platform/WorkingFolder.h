@@ -17,3 +17,8 @@ QString MakeLayoutPath(const QString& relativePath);
 
 // The joining rule of MakeLayoutPath for a given base folder.
 QString JoinLayoutPath(const QString& baseFolder, const QString& relativePath);
+
+// Whether `path` lies inside `baseFolder` (or is the folder itself) once ".", ".." and repeated
+// separators are resolved on the text alone, the file system not asked. An empty base folder
+// contains nothing.
+bool LiesInsideFolder(const QString& path, const QString& baseFolder);

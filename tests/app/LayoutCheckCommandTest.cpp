@@ -15,11 +15,14 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include "HostileFiles.h"
+#include "HostileLayouts.h"
 #include "LabNetwork.h"
 #include "ScopedEnvironment.h"
 #include "TemporaryDirectory.h"
@@ -206,7 +209,7 @@ TEST_F(LayoutCheckCommandTest, MissingAttributeFailsAndNamesElementAndAttribute)
   EXPECT_EQ(controls.last().toObject()["id"].toInt(), 2106);
 }
 
-TEST_F(LayoutCheckCommandTest, WhatIsNotFoundGivesEmptyRecordsAndSuccess) {
+TEST_F(LayoutCheckCommandTest, WhatIsNotFoundGivesEmptyRecords) {
   struct Case {
     const char* scenario;
     std::optional<QByteArray> content;  // none: no such file
@@ -214,14 +217,15 @@ TEST_F(LayoutCheckCommandTest, WhatIsNotFoundGivesEmptyRecordsAndSuccess) {
     int dialogId;
     int controls;
     int strings;
+    int status;  // a file that cannot be read or is not XML fails the check
   };
   const Case cases[] = {
-      {"a missing file", std::nullopt, {}, 0, 0, 0},
-      {"a file that is not XML", QByteArray("this is not <XML"), {}, 0, 0, 0},
-      {"an empty file", QByteArray(), {}, 0, 0, 0},
-      {"a dialog the document lacks", DocumentBytes(150), {"--dialog", "202"}, 0, 0, 0},
+      {"a missing file", std::nullopt, {}, 0, 0, 0, 1},
+      {"a file that is not XML", QByteArray("this is not <XML"), {}, 0, 0, 0, 1},
+      {"an empty file", QByteArray(), {}, 0, 0, 0, 1},
+      {"a dialog the document lacks", DocumentBytes(150), {"--dialog", "202"}, 0, 0, 0, 0},
       // A variant the dialog lacks still gives its identifier and strings, but no controls.
-      {"a variant the dialog lacks", DocumentBytes(150), {"--variant", "Wide"}, 201, 0, 7},
+      {"a variant the dialog lacks", DocumentBytes(150), {"--variant", "Wide"}, 201, 0, 7, 0},
   };
   for (const Case& test : cases) {
     SCOPED_TRACE(test.scenario);
@@ -229,7 +233,7 @@ TEST_F(LayoutCheckCommandTest, WhatIsNotFoundGivesEmptyRecordsAndSuccess) {
                                                        : folder_.File("missing.xml")};
     arguments.insert(arguments.end(), test.options.begin(), test.options.end());
     const CheckResult result = Check(arguments);
-    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.status, test.status) << result.err;
     EXPECT_EQ(result.json["dialog"].toObject()["id"].toInt(), test.dialogId);
     EXPECT_EQ(result.json["controls"].toArray().size(), test.controls);
     EXPECT_EQ(result.json["strings"].toObject().size(), test.strings);
@@ -365,6 +369,73 @@ TEST_F(LayoutCheckCommandTest, BuiltProgramExitsWithTheDocumentedStatuses) {
       EXPECT_EQ(output, "");
       EXPECT_EQ(testsupport::ReadFile(err).rfind("tarvelo: ", 0), 0u) << testsupport::ReadFile(err);
     }
+  }
+}
+
+// Hostile documents and images, run by the built program as a skin author would: every run ends
+// by itself, says what is wrong and exits with the documented status.
+TEST_F(LayoutCheckCommandTest, HostileDocumentsAndImagesEndWithAMessageAndTheirStatus) {
+  const std::string skin = folder_.File("data/Skin");
+  ASSERT_TRUE(QDir().mkpath(QString::fromStdString(skin)));
+  Write("data/Skin/huge.png",
+        QByteArray::fromStdString(testsupport::PngHeaderClaiming(30000, 30000)));
+  Write("data/Skin/text.png", "this is no image");
+  Write("outside.png", QByteArray::fromStdString(testsupport::PngHeaderClaiming(4, 4)));
+  ASSERT_TRUE(testsupport::MakeFifo(skin + "/fifo.png"));
+  ASSERT_EQ(::symlink("../../outside.png", (skin + "/link.png").c_str()), 0);
+  ASSERT_TRUE(testsupport::MakeFifo(folder_.File("fifo.xml")));
+  const auto withImage = [](const char* path) {
+    return hostile::Layout(hostile::Ctrl(1, "ShowImageCtrl", QString::fromLatin1(path)));
+  };
+  struct Case {
+    const char* scenario;
+    std::string file;
+    int status;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"40,000 controls", Write("many.xml", hostile::ManyControls(40000)), 1,
+       "38976 controls beyond the first 1024 were left out"},
+      {"a text of a megabyte",
+       Write("text.xml",
+             hostile::Layout(hostile::Ctrl(1, "ShowTextCtrl", "", QString(1 << 20, 'm')))),
+       1, "CtrlText of 1048576 characters cut to 4096"},
+      {"a FIFO as the document", folder_.File("fifo.xml"), 1, "is a FIFO, not a regular file"},
+      {"/dev/zero as the document", "/dev/zero", 1, "is a character device"},
+      {"a dialog of 30000 x 30000", Write("huge.xml", hostile::Layout("", "0,0,30000,30000")), 1,
+       "larger than 4096 x 4096"},
+      {"a missing document", folder_.File("missing.xml"), 1, "does not exist"},
+      {"a folder as the document", folder_.Path(), 1, "is a folder"},
+      {"a document that is not XML", Write("plain.xml", "plain text"), 1, "not an XML document"},
+      {"an image path that climbs out", Write("up.xml", withImage("\\..\\outside.png")), 1,
+       "leads out of the base folder"},
+      // Images the window cannot load are findings; the document itself is sound.
+      {"an image beyond Qt's limit", Write("big.xml", withImage("\\Skin\\huge.png")), 0,
+       "30000 x 30000 pixels"},
+      {"a file that is no image", Write("noimage.xml", withImage("\\Skin\\text.png")), 0,
+       "not an image"},
+      {"a FIFO as an image", Write("fifoimage.xml", withImage("\\Skin\\fifo.png")), 0, "is a FIFO"},
+      {"a link out of the skin", Write("link.xml", withImage("\\Skin\\link.png")), 0,
+       "symbolic link"},
+  };
+  const std::string out = folder_.File("out.txt");
+  const std::string err = folder_.File("err.txt");
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.scenario);
+    const hostile::ToolRun run = hostile::RunLayoutTool({"--check-layout", test.file}, out, err);
+    ASSERT_TRUE(run.ended) << "the check did not end";
+    EXPECT_EQ(run.status, test.status) << run.err;
+    EXPECT_NE(run.err.find(test.message), std::string::npos) << run.err;
+    // Every finding is one short line, whatever the document holds.
+    for (const std::string& line : testsupport::SplitLines(run.err)) {
+      EXPECT_EQ(line.rfind("tarvelo: ", 0), 0u) << line;
+      EXPECT_LT(line.size(), 400u) << line.substr(0, 80);
+    }
+    EXPECT_LT(run.err.size(), 4096u);
+    // Standard output still has the records as JSON.
+    QJsonParseError error;
+    QJsonDocument::fromJson(QByteArray::fromStdString(testsupport::ReadFile(out)), &error);
+    EXPECT_EQ(error.error, QJsonParseError::NoError);
   }
 }
 

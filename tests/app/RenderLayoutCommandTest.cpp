@@ -17,10 +17,13 @@
 #include <string_view>
 #include <vector>
 
-#include <QFile>
-#include <QImage>
 #include <gtest/gtest.h>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
 
+#include "HostileFiles.h"
+#include "HostileLayouts.h"
 #include "LabNetwork.h"
 #include "ScopedEnvironment.h"
 #include "TemporaryDirectory.h"
@@ -94,8 +97,9 @@ TEST(RenderLayoutTest, TheShippedLayoutLooksLikeItsSkin) {
   const ScopedEnvironment data("XDG_DATA_HOME", folder.Path());
   const ScopedEnvironment language("LC_ALL", "en_US.UTF-8");
   ASSERT_TRUE(DeploySkinFiles());
-  const QImage image = RenderLayout(MakeLayoutPath(QString::fromUtf16(kLayoutFile)), 201, "Standard")
-                           .convertToFormat(QImage::Format_ARGB32);
+  const QImage image =
+      RenderLayout(MakeLayoutPath(QString::fromUtf16(kLayoutFile)), 201, "Standard")
+          .convertToFormat(QImage::Format_ARGB32);
   ASSERT_EQ(image.size(), QSize(328, 245));
 
   // The top corners are cut by the window shape; the bottom ones are not.
@@ -133,21 +137,21 @@ TEST(RenderLayoutTest, TheCommandWritesAnImageOrSaysWhatIsMissing) {
                                    stdoutFile, stderrFile),
             2);
   EXPECT_EQ(RunRenderLayoutCommand({"--render-layout", "--help"}, stdoutFile, stderrFile), 0);
-  EXPECT_EQ(RunRenderLayoutCommand({"--render-layout", layout, "--out", out}, stdoutFile,
-                                   stderrFile),
-            0);
+  EXPECT_EQ(
+      RunRenderLayoutCommand({"--render-layout", layout, "--out", out}, stdoutFile, stderrFile), 0);
   EXPECT_EQ(QImage(QString::fromStdString(out)).size(), QSize(328, 245));
-  EXPECT_EQ(RunRenderLayoutCommand({"--render-layout", layout, "--out", folder.File("no/such/x.png")},
-                                   stdoutFile, stderrFile),
-            1);
+  EXPECT_EQ(
+      RunRenderLayoutCommand({"--render-layout", layout, "--out", folder.File("no/such/x.png")},
+                             stdoutFile, stderrFile),
+      1);
   // A document without the dialog, or one that cannot be read to its end, gives no image.
   EXPECT_EQ(RunRenderLayoutCommand({"--render-layout", layout, "--out", out, "--dialog", "7"},
                                    stdoutFile, stderrFile),
             1);
   QStringList problems;
-  EXPECT_TRUE(RenderLayout(QString::fromStdString(folder.File("missing.xml")), 201, "Standard",
-                           &problems)
-                  .isNull());
+  EXPECT_TRUE(
+      RenderLayout(QString::fromStdString(folder.File("missing.xml")), 201, "Standard", &problems)
+          .isNull());
   EXPECT_EQ(problems.size(), 2) << problems.join('\n').toStdString();
   std::fclose(stdoutFile);
   std::fclose(stderrFile);
@@ -221,6 +225,87 @@ TEST(RenderLayoutTest, TheBuiltProgramRendersTheDevicePixelsOfTheScaleFromTheLar
   EXPECT_EQ(qAlpha(scaled.pixel(491, 0)), 0);
   EXPECT_EQ(qAlpha(scaled.pixel(246, 0)), 255);
   EXPECT_EQ(qAlpha(scaled.pixel(0, 20)), 255);
+}
+
+// Hostile documents and images through the built program: every run ends by itself with its
+// documented status; what the window leaves out or cuts is said, and the image is still made.
+TEST(RenderLayoutTest, HostileDocumentsAndImagesEndWithAMessageAndTheirStatus) {
+  TemporaryDirectory folder;
+  const ScopedEnvironment data("XDG_DATA_HOME", folder.File("data"));
+  const ScopedEnvironment language("LC_ALL", "en_US.UTF-8");
+  ASSERT_TRUE(DeploySkinFiles());
+  const auto write = [&](const std::string& name, const QByteArray& bytes) {
+    QFile file(QString::fromStdString(folder.File(name)));
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+    return folder.File(name);
+  };
+  write("data/huge.png", QByteArray::fromStdString(testsupport::PngHeaderClaiming(30000, 30000)));
+  ASSERT_TRUE(testsupport::MakeFifo(folder.File("data/fifo.png")));
+  ASSERT_TRUE(testsupport::MakeFifo(folder.File("fifo.xml")));
+  // Images the window loads from a path: the background, a control's image and its twin.
+  const QByteArray hostileImages =
+      hostile::Layout(hostile::Ctrl(1, "ShowImageCtrl", "\\fifo.png") +
+                          hostile::Ctrl(2, "ShowImageCtrl", "\\huge.png"),
+                      "0,0,328,245", "\\fifo.png");
+
+  struct Case {
+    const char* scenario;
+    std::string file;
+    int status;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"40,000 controls", write("many.xml", hostile::ManyControls(40000)), 0,
+       "38976 controls beyond the first 1024 were left out"},
+      {"a text of a megabyte",
+       write("text.xml", hostile::Layout(hostile::Ctrl(1, "ShowTextCtrl", "", QString(1 << 20, 'm'),
+                                                       "0,30,300,200"))),
+       0, "cut to 4096"},
+      // Images are the window's to report: what counts here is that the FIFO and the oversized
+      // image neither hang nor fail the picture.
+      {"images that cannot be loaded", write("images.xml", hostileImages), 0, ""},
+      {"a FIFO as the document", folder.File("fifo.xml"), 1, "is a FIFO, not a regular file"},
+      {"/dev/zero as the document", "/dev/zero", 1, "is a character device"},
+      {"a dialog of 30000 x 30000", write("huge.xml", hostile::Layout("", "0,0,30000,30000")), 1,
+       "larger than 4096 x 4096"},
+      {"a missing document", folder.File("missing.xml"), 1, "does not exist"},
+      {"a folder as the document", folder.Path(), 1, "is a folder"},
+      {"a document that is not XML", write("plain.xml", "plain text"), 1, "not an XML document"},
+  };
+  const std::string out = folder.File("out.png");
+  const std::string err = folder.File("err.txt");
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.scenario);
+    ::unlink(out.c_str());
+    const hostile::ToolRun run =
+        hostile::RunLayoutTool({"--render-layout", test.file, "--out", out}, "/dev/null", err);
+    ASSERT_TRUE(run.ended) << "the preview did not end";
+    EXPECT_EQ(run.status, test.status) << run.err;
+    EXPECT_NE(run.err.find(test.message), std::string::npos) << run.err;
+    if (test.status == 0) {
+      EXPECT_EQ(QImage(QString::fromStdString(out)).size(), QSize(328, 245));
+    } else {
+      // A failure always says why.
+      EXPECT_EQ(run.err.rfind("tarvelo: ", 0), 0u) << run.err;
+      EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(out)));
+    }
+  }
+
+  // A FIFO in the place of the window's shape bitmap: the corners stay, and the preview says why.
+  const std::string shape =
+      MakeLayoutPath(QString::fromUtf16(kPictureFolder) + "\\SearchDevice_BlackGround.bmp")
+          .toStdString();
+  ASSERT_EQ(::unlink(shape.c_str()), 0);
+  ASSERT_TRUE(testsupport::MakeFifo(shape));
+  const hostile::ToolRun run = hostile::RunLayoutTool(
+      {"--render-layout", MakeLayoutPath(QString::fromUtf16(kLayoutFile)).toStdString(), "--out",
+       out},
+      "/dev/null", err);
+  ASSERT_TRUE(run.ended);
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.err.find("no window shape"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("FIFO"), std::string::npos) << run.err;
 }
 
 }  // namespace

@@ -4,9 +4,14 @@
 
 #include "app/SkinDeployment.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -361,6 +366,158 @@ TEST_F(SkinDeploymentTest, SomethingInTheWayFailsTheStartAndKeepsWhatWasWritten)
       EXPECT_EQ(fs::exists(base.File(file.path)), present.count(file.path) == 1) << file.path;
     }
     EXPECT_EQ(fs::exists(base.File(kLayoutFile.path)), present.count(kLayoutFile.path) == 1);
+  }
+}
+
+// Files and folders outside the data folder that a hostile entry in the skin points at.
+struct Outside {
+  Outside() {
+    WriteText(folder.File("victim.txt"), "outside text");
+    fs::create_directory(folder.File("victim-folder"));
+    WriteText(folder.File("victim-folder/kept.txt"), "kept");
+  }
+  testsupport::TemporaryDirectory folder;
+};
+
+// Something put where the skin expects one of its files or folders, by the user or by a hostile
+// program running as the user, before a start (perhaps a start as root).
+struct HostileEntry {
+  const char* what;
+  std::function<void(const fs::path& at, const Outside& outside)> make;
+};
+
+const HostileEntry kLinkToOutsideFile = {
+    "a link to a file outside", [](const fs::path& at, const Outside& outside) {
+      fs::create_symlink(outside.folder.File("victim.txt"), at);
+    }};
+const HostileEntry kLinkToOutsideFolder = {
+    "a link to a folder outside", [](const fs::path& at, const Outside& outside) {
+      fs::create_directory_symlink(outside.folder.File("victim-folder"), at);
+    }};
+const HostileEntry kDanglingLink = {
+    "a dangling link", [](const fs::path& at, const Outside& outside) {
+      fs::create_symlink(outside.folder.File("created-through-the-link"), at);
+    }};
+const HostileEntry kFifo = {"a FIFO", [](const fs::path& at, const Outside&) {
+                              ASSERT_EQ(::mkfifo(at.c_str(), 0644), 0) << at;
+                            }};
+
+TEST_F(SkinDeploymentTest, HostileEntriesAtSkinFilesAreReplacedOrRefusedNeverFollowed) {
+  enum class Outcome {
+    kReplaced,  // the start goes on; the entry has become the skin's file
+    kRefused,   // the start fails; the entry stays as it was
+  };
+  struct Case {
+    HostileEntry entry;
+    Outcome outcome;
+    bool needsPermissionChecks;
+  };
+  const Case cases[] = {
+      {kLinkToOutsideFile, Outcome::kReplaced, false},
+      {kLinkToOutsideFolder, Outcome::kReplaced, false},
+      {kDanglingLink, Outcome::kReplaced, false},
+      {kFifo, Outcome::kReplaced, false},
+      {{"a read-only file",
+        [](const fs::path& at, const Outside&) {
+          WriteText(at, "left by the user");
+          fs::permissions(at, fs::perms(0444));
+        }},
+       Outcome::kRefused,
+       true},
+      {{"a folder",
+        [](const fs::path& at, const Outside&) {
+          fs::create_directory(at);
+          WriteText(at / "inside.txt", "left by the user");
+        }},
+       Outcome::kRefused,
+       false},
+  };
+  const SkinFile places[] = {kLayoutFile, kImageFiles[3]};  // the layout and logo.png
+  for (const SkinFile& place : places) {
+    for (const Case& test : cases) {
+      SCOPED_TRACE(std::string(test.entry.what) + " at " + place.path);
+      const testsupport::TemporaryDirectory base;
+      const ScopedEnvironment dataHome("XDG_DATA_HOME", base.Path());
+      const Outside outside;
+      const fs::path at = base.File(place.path);
+      fs::create_directories(at.parent_path());
+      test.entry.make(at, outside);
+      const std::map<std::string, std::string> outsideBefore =
+          testsupport::FolderSnapshot(outside.folder.Path());
+      const fs::file_type typeBefore = fs::symlink_status(at).type();
+      const std::string linkBefore = fs::is_symlink(at) ? fs::read_symlink(at).string() : "";
+      bool deployed = false;
+      {
+        const testsupport::ScopedPermissionChecks permissions;
+        if (test.needsPermissionChecks && !permissions.Enforced()) {
+          ADD_FAILURE() << "file permissions cannot be enforced on this thread";
+          continue;
+        }
+        // A reader on the FIFO: should deployment open it after all, the write lands in the
+        // pipe and the test fails instead of blocking.
+        const int reader = typeBefore == fs::file_type::fifo
+                               ? ::open(at.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)
+                               : -1;
+        deployed = DeploySkinFiles();
+        if (reader >= 0) {
+          ::close(reader);
+        }
+      }
+      MakeWritable(base.Path());
+      EXPECT_EQ(testsupport::FolderSnapshot(outside.folder.Path()), outsideBefore)
+          << "something outside changed";
+      if (test.outcome == Outcome::kReplaced) {
+        EXPECT_TRUE(deployed);
+        EXPECT_FALSE(fs::is_symlink(at));
+        EXPECT_TRUE(HasBytes(at, ResourceBytes(place.id, place.type)));
+      } else {
+        EXPECT_FALSE(deployed);
+        EXPECT_EQ(fs::symlink_status(at).type(), typeBefore);
+        EXPECT_EQ(fs::is_symlink(at) ? fs::read_symlink(at).string() : "", linkBefore);
+      }
+      // No temporary file is left beside the target, whatever the outcome.
+      for (const std::string& name : Entries(at.parent_path())) {
+        EXPECT_NE(name.front(), '.') << name;
+      }
+    }
+  }
+}
+
+TEST_F(SkinDeploymentTest, AnythingButARealFolderAtASkinFolderFailsTheStart) {
+  const HostileEntry entries[] = {
+      kLinkToOutsideFolder,
+      kLinkToOutsideFile,
+      kDanglingLink,
+      kFifo,
+      // A link to a folder inside the data folder would lead nowhere dangerous, but a link is
+      // not checked for where it leads: it could be changed after the check.
+      {"a link to a folder inside the data folder",
+       [](const fs::path& at, const Outside&) {
+         fs::create_directory(at.parent_path() / "elsewhere");
+         fs::create_directory_symlink(at.parent_path() / "elsewhere", at);
+       }},
+  };
+  for (const char* folder : {"ORVAKSearchTools", "ORVAKSearchTools/Picture"}) {
+    for (const HostileEntry& entry : entries) {
+      SCOPED_TRACE(std::string(entry.what) + " at " + folder);
+      const testsupport::TemporaryDirectory base;
+      const ScopedEnvironment dataHome("XDG_DATA_HOME", base.Path());
+      const Outside outside;
+      const fs::path at = base.File(folder);
+      fs::create_directories(at.parent_path());
+      entry.make(at, outside);
+      const std::map<std::string, std::string> outsideBefore =
+          testsupport::FolderSnapshot(outside.folder.Path());
+      const std::map<std::string, std::string> insideBefore =
+          testsupport::FolderSnapshot(base.Path());
+
+      EXPECT_FALSE(DeploySkinFiles());
+      EXPECT_EQ(testsupport::FolderSnapshot(outside.folder.Path()), outsideBefore)
+          << "something outside changed";
+      // Both folders are checked before the first file is written, and the entry is left as
+      // the user made it.
+      EXPECT_EQ(testsupport::FolderSnapshot(base.Path()), insideBefore);
+    }
   }
 }
 

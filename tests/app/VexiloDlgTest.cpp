@@ -22,6 +22,7 @@
 #include <QScrollBar>
 #include <QTest>
 
+#include "LogCapture.h"
 #include "ScopedEnvironment.h"
 #include "TemporaryDirectory.h"
 #include "app/DeviceTable.h"
@@ -45,11 +46,13 @@ class TestDlg : public CVexiloDlg {
   int searches = 0;
   std::vector<QUrl> opened;
   std::vector<QString> storages;
+  std::vector<QString> invalid;
 
  protected:
   void SendSearch() override { ++searches; }
   void OpenUrl(const QUrl& url) override { opened.push_back(url); }
   void OpenStorage(const QString& address) override { storages.push_back(address); }
+  void ShowInvalidAddress(const QString& address) override { invalid.push_back(address); }
 };
 
 DeviceInfo Device(const char* ip, const char* host, const char* product, int type = 1) {
@@ -744,6 +747,129 @@ TEST_F(VexiloDlgTest, RowsTellTheirDetailsCopyAndSort) {
   QTest::keyClick(dialog.deviceList, Qt::Key_C, Qt::ControlModifier);
   EXPECT_EQ(dialog.copied.back(), "10.0.0.100");
   EXPECT_EQ(QGuiApplication::clipboard()->text(), "10.0.0.100");
+}
+
+// Log In and My Storage open only what is built from a dotted IPv4 address, whatever the device
+// put in its address; otherwise the user is told, in their language.
+TEST_F(VexiloDlgTest, AnAddressThatIsNotIPv4OpensNothingAndTheUserIsTold) {
+  EXPECT_EQ(InvalidAddressMessage(1, "nas.local"),
+            "The device gave \"nas.local\" as its address, which is not an IPv4 address.\n"
+            "Nothing was opened.");
+  for (int code = 2; code <= 14; ++code) {
+    EXPECT_TRUE(InvalidAddressMessage(code, "nas.local").contains("nas.local")) << code;
+    EXPECT_NE(InvalidAddressMessage(code, "x"), InvalidAddressMessage(1, "x")) << code;
+  }
+  TestDlg dialog;
+  dialog.EnsureInitialized();
+  for (const char* address : {"evil.example/phish?x=", "10.0.0.01", "10.231.3.9/desc"}) {
+    SCOPED_TRACE(address);
+    Report(Device(address, "nas", "HomeNas"));
+    dialog.OnTimer(kSearchTimerId);
+    dialog.deviceList->SelectRow(0);
+    ASSERT_EQ(dialog.deviceList->GetItemText(0, 1), address);
+    dialog.OnListClick();
+    dialog.OnLogIn();
+    dialog.OnListDblClk();
+    dialog.OnMyStorage();
+    EXPECT_EQ(dialog.invalid, (std::vector<QString>(3, address)));
+    dialog.invalid.clear();
+  }
+  EXPECT_TRUE(dialog.opened.empty());
+  EXPECT_TRUE(dialog.storages.empty());
+}
+
+// Devices that are not heard again within their time to live leave once the cycle has ended, as
+// a device that says goodbye does: greyed, until they are heard again.
+TEST_F(VexiloDlgTest, ATimeToLiveThatRunsOutAfterTheCycleGreysTheRow) {
+  TestDlg dialog;
+  dialog.EnsureInitialized();
+  DeviceInfo gone = Device("10.0.0.1", "short", "HomeNas");
+  gone.timeToLive = 0;
+  DeviceInfo brief = Device("10.0.0.2", "brief", "HomeNas");
+  brief.timeToLive = 1;
+  DeviceInfo stays = Device("10.0.0.3", "long", "HomeNas");
+  stays.timeToLive = 3600;
+  for (const DeviceInfo& device : {gone, brief, stays}) Report(device);
+  // Within the cycle nothing expires.
+  for (int tick = 1; tick < kSearchCycleSteps; ++tick) dialog.OnTimer(kSearchTimerId);
+  QCoreApplication::processEvents();
+  ASSERT_EQ(dialog.deviceList->GetItemCount(), 3);
+  for (int row = 0; row < 3; ++row) EXPECT_FALSE(dialog.deviceList->RowGreyed(row)) << row;
+
+  EndCycle(dialog);
+  const auto greyed = [&](const char* address) {
+    for (int row = 0; row < dialog.deviceList->GetItemCount(); ++row) {
+      if (dialog.deviceList->GetItemText(row, 1) == address) {
+        return dialog.deviceList->RowGreyed(row);
+      }
+    }
+    return false;
+  };
+  EXPECT_TRUE(QTest::qWaitFor([&] { return greyed("10.0.0.1") && greyed("10.0.0.2"); }, 10000));
+  EXPECT_FALSE(greyed("10.0.0.3"));
+  EXPECT_EQ(DeviceTable::Instance().CopyAll().size(), 1u);
+  EXPECT_EQ(dialog.waitText->drawnText, "1 device found.");
+
+  // Heard again: back to normal, and its new time to live counts.
+  gone.timeToLive = 3600;
+  Report(gone);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !greyed("10.0.0.1"); }, 10000));
+  EXPECT_EQ(dialog.waitText->drawnText, "2 devices found.");
+}
+
+// A flood of made-up devices: the table keeps at most its capacity, the list catches up with a
+// table whose journal it could not follow, and the rows of devices that left stay bounded.
+TEST_F(VexiloDlgTest, AFloodOfNewDevicesLeavesTheTableAndTheListBounded) {
+  testsupport::LogCapture log;
+  TestDlg dialog;
+  dialog.EnsureInitialized();
+  EndCycle(dialog);
+  const auto device = [](int number, int type) {
+    const std::string address =
+        "10.1." + std::to_string(number / 250) + "." + std::to_string(number % 250 + 1);
+    const std::string name = "fake" + std::to_string(number);
+    DeviceInfo made = Device(address.c_str(), name.c_str(), "HomeNas", type);
+    made.timeToLive = 3600;
+    return made;
+  };
+  // More than the table holds, and then new details for some, all before the window's thread
+  // gets a turn: more changes than the table's journal keeps.
+  const int capacity = static_cast<int>(DeviceTable::kCapacity);
+  const int flood = capacity + 500;
+  for (int number = 0; number < flood; ++number) Report(device(number, 2));
+  for (int number = 0; number < 100; ++number) {
+    DeviceInfo renamed = device(number, 2);
+    std::strcpy(renamed.host, "renamed");
+    Report(renamed);
+  }
+  EXPECT_EQ(DeviceTable::Instance().CopyAll().size(), DeviceTable::kCapacity);
+  EXPECT_EQ(log.CountContaining("Device table full"), 1u);
+  EXPECT_TRUE(
+      QTest::qWaitFor([&] { return dialog.deviceList->GetItemCount() == capacity; }, 60000));
+  EXPECT_EQ(dialog.deviceList->GetItemText(0, 0), QString("fake%1").arg(capacity - 1));
+  EXPECT_EQ(dialog.deviceList->GetItemText(capacity - 1, 0), "renamed");
+  EXPECT_EQ(dialog.deviceList->GetItemText(capacity - 1, 1), "10.1.0.1");
+
+  // Every one of them says goodbye, then as many new ones come and go: the greyed rows stay
+  // within their bound, the newest departures kept.
+  for (int number = 0; number < capacity; ++number) Report(device(number, 4));
+  EXPECT_TRUE(
+      QTest::qWaitFor([&] { return dialog.deviceList->GetItemCount() == kGreyedRowLimit; }, 60000));
+  for (int number = flood; number < flood + 300; ++number) {
+    Report(device(number, 2));
+    Report(device(number, 4));
+  }
+  Report(device(flood + 300, 2));
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] { return dialog.deviceList->GetItemText(0, 0) == QString("fake%1").arg(flood + 300); },
+      60000));
+  ASSERT_EQ(dialog.deviceList->GetItemCount(), kGreyedRowLimit + 1);
+  EXPECT_FALSE(dialog.deviceList->RowGreyed(0));
+  for (int row = 1; row <= kGreyedRowLimit; ++row) {
+    ASSERT_TRUE(dialog.deviceList->RowGreyed(row)) << row;
+    ASSERT_EQ(dialog.deviceList->GetItemText(row, 0), QString("fake%1").arg(flood + 300 - row));
+  }
+  EXPECT_EQ(dialog.waitText->drawnText, "1 device found.");
 }
 
 TEST(VexiloAppTest, FailureMessagesByLanguage) {

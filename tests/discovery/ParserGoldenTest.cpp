@@ -12,6 +12,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "TemporaryDirectory.h"
@@ -74,7 +75,7 @@ std::string Escape(const char* text, std::size_t size) {
 }
 
 // The record as the expected files write it, plus a list of broken invariants (a field without
-// its terminating NUL, bytes after the text that are not zero, a changed flag or time to live).
+// its terminating NUL, bytes after the text that are not zero, a set flag).
 std::string Render(const DeviceInfo& device) {
   const std::pair<const char*, const char*> fields[] = {
       {"id", device.id},           {"ip", device.ip},       {"host", device.host},
@@ -95,11 +96,9 @@ std::string Render(const DeviceInfo& device) {
     }
   }
   out += "type=" + std::to_string(device.type) + "\n";
+  out += "timeToLive=" + std::to_string(device.timeToLive) + "\n";
   if (device.reservedFlag) {
     broken += "! reservedFlag is set\n";
-  }
-  if (device.timeToLive != kDefaultTimeToLive) {
-    broken += "! timeToLive is " + std::to_string(device.timeToLive) + "\n";
   }
   return out + broken;
 }
@@ -131,6 +130,8 @@ std::string ParseBroadcast(const char* data, std::size_t length, const char* sen
       return "dropped wrong-length\n";
     case BroadcastReplyStatus::NotDevice:
       return "dropped not-device\n";
+    case BroadcastReplyStatus::NotIPv4Address:
+      return "dropped not-ipv4\n";
     case BroadcastReplyStatus::Device:
       return Render(device);
   }
@@ -139,7 +140,15 @@ std::string ParseBroadcast(const char* data, std::size_t length, const char* sen
 
 std::string ParseMulticast(const char* data, std::size_t length, const char* sender = kSender) {
   DeviceInfo device = GarbageRecord();
-  return ParseMulticastMessage(data, length, sender, device) ? Render(device) : "dropped\n";
+  switch (ReadMulticastMessage(data, length, sender, device)) {
+    case MulticastMessageStatus::Dropped:
+      return "dropped\n";
+    case MulticastMessageStatus::NotIPv4Address:
+      return "dropped not-ipv4\n";
+    case MulticastMessageStatus::Device:
+      return Render(device);
+  }
+  return "unknown status\n";
 }
 
 using Parser = std::string (*)(const char*, std::size_t, const char*);
@@ -236,10 +245,11 @@ TEST(GoldenFiles, EveryDatagramHasItsExpectation) {
   }
 }
 
-// The sender address is the record's address only where the datagram does not name one, and it is
-// cut like every other text.
+// The sender address is the record's address only where the datagram does not name one, and like
+// any address it must be a dotted IPv4 address.
 TEST(ParserSender, AddressTextComesFromSenderUnlessLocationNamesOne) {
   const std::string longSender(40, '7');
+  constexpr const char* kNotIPv4 = "dropped not-ipv4\n";
   const std::string reply =
       "HTTP/1.1 200 OK\r\nSERVER: VRIX/2.0, UPnP/1.0, V/nas/P/1\r\nUSN: uuid:abc::x\r\n\r\n";
   const std::string located =
@@ -258,17 +268,56 @@ TEST(ParserSender, AddressTextComesFromSenderUnlessLocationNamesOne) {
   };
   const Row rows[] = {
       {"broadcast, short sender", ParseBroadcast, packet, "10.0.0.1", "10.0.0.1"},
-      {"broadcast, long sender", ParseBroadcast, packet, longSender, longSender.substr(0, 31)},
+      {"broadcast, long sender", ParseBroadcast, packet, longSender, ""},
       {"broadcast, empty sender", ParseBroadcast, packet, "", ""},
-      {"multicast, long sender", ParseMulticast, reply, longSender, longSender.substr(0, 31)},
+      {"broadcast, named sender", ParseBroadcast, packet, "nas.local", ""},
+      {"multicast, sender", ParseMulticast, reply, "10.0.0.1", "10.0.0.1"},
+      {"multicast, long sender", ParseMulticast, reply, longSender, ""},
+      {"multicast, sender with port", ParseMulticast, reply, "10.0.0.1:80", ""},
       {"multicast, LOCATION wins", ParseMulticast, located, "10.0.0.1", "192.168.1.5"},
+      {"multicast, LOCATION wins over a bad sender", ParseMulticast, located, "x", "192.168.1.5"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     const std::unique_ptr<char[]> data = ExactCopy(row.datagram);
     const std::string record = row.parse(data.get(), row.datagram.size(), row.sender.c_str());
-    EXPECT_NE(record.find("\nip=" + row.ip + "\n"), std::string::npos) << record;
-    EXPECT_EQ(record.find("! "), std::string::npos) << record;
+    if (row.ip.empty()) {
+      EXPECT_EQ(record, kNotIPv4);
+    } else {
+      EXPECT_NE(record.find("\nip=" + row.ip + "\n"), std::string::npos) << record;
+      EXPECT_EQ(record.find("! "), std::string::npos) << record;
+    }
+  }
+}
+
+// The one form of address a device may have: what inet_pton(AF_INET) takes, nothing else.
+TEST(DottedIPv4, AcceptsFourDecimalPartsOnly) {
+  struct Row {
+    std::string_view text;
+    bool accepted;
+  };
+  const Row rows[] = {
+      {"0.0.0.0", true},
+      {"10.231.3.9", true},
+      {"255.255.255.255", true},
+      {"", false},
+      {"1.2.3", false},
+      {"1.2.3.4.5", false},
+      {"256.1.1.1", false},
+      {"01.2.3.4", false},
+      {"1..3.4", false},
+      {" 1.2.3.4", false},
+      {"1.2.3.4 ", false},
+      {"1.2.3.4/24", false},
+      {"0x7f.0.0.1", false},
+      {"2130706433", false},
+      {"::ffff:1.2.3.4", false},
+      {"255.255.255.2555", false},
+      {std::string_view("1.2.3.4\0garbage", 15), false},
+      {"nas.example", false},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(IsDottedIPv4(row.text), row.accepted) << Escape(row.text.data(), row.text.size());
   }
 }
 

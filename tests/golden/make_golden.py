@@ -37,8 +37,9 @@ def escape(data: bytes) -> str:
     return "".join(out)
 
 
-def record(type_, **fields):
-    """The expected device: every text field empty unless given, ip the sender unless given."""
+def record(type_, ttl=60, **fields):
+    """The expected device: every text field empty unless given, ip the sender unless given, the
+    default time to live of 60 seconds unless given."""
     values = {name: b"" for name in FIELDS}
     values["ip"] = SENDER.encode()
     for name, value in fields.items():
@@ -48,12 +49,14 @@ def record(type_, **fields):
         assert len(value) <= 31, (name, value)
     lines = ["%s=%s" % (name, escape(values[name])) for name in FIELDS]
     lines.append("type=%d" % type_)
+    lines.append("timeToLive=%d" % ttl)
     return "\n".join(lines) + "\n"
 
 
 DROPPED = "dropped\n"
 WRONG_LENGTH = "dropped wrong-length\n"
 NOT_DEVICE = "dropped not-device\n"
+NOT_IPV4 = "dropped not-ipv4\n"
 
 CASES = {"broadcast": {}, "multicast": {}}
 
@@ -182,6 +185,7 @@ case("broadcast", "multicast_request", "the 129-byte multicast search request",
 
 STATUS = b"HTTP/1.1 200 OK\r\n"
 CACHE = b"CACHE-CONTROL: max-age=1800\r\n"
+CACHED = 1800  # the time to live CACHE gives
 LOCATION = b"LOCATION: http://192.168.1.5:80/desc.xml\r\n"
 SERVER = b"SERVER: VRIX/2.0, UPnP/1.0, V/nas/P/1\r\n"
 SSIDINFO = b"SSIDINFO: SSID/home,MAC0/02:00:00:00:00:01,MAC1/02:00:00:00:00:02\r\n"
@@ -220,30 +224,31 @@ NO_WIRELESS = dict(ssid="", mac0="", mac1="")
 
 # Replies and the fields they fill.
 case("multicast", "reply_full", "a search reply with every header",
-     reply(), record(1, **FULL))
+     reply(), record(1, ttl=CACHED, **FULL))
 case("multicast", "reply_headers_reordered", "header order does not matter when no search crosses "
      "into another header", STATUS + USN + SSIDINFO + SERVER + LOCATION + END, record(1, **FULL))
 case("multicast", "reply_no_location_uses_sender", "without LOCATION the sender is the address",
-     reply(location=b""), record(1, **only(ip=SENDER)))
+     reply(location=b""), record(1, ttl=CACHED, **only(ip=SENDER)))
 case("multicast", "reply_server_three_parts",
      "a product item vendor/host/product leaves extra empty and skips SSIDINFO",
      reply(server=b"SERVER: VRIX/2.0, UPnP/1.0, V/nas/P\r\n"),
-     record(1, **only(NO_WIRELESS, extra="")))
+     record(1, ttl=CACHED, **only(NO_WIRELESS, extra="")))
 case("multicast", "reply_server_four_parts_no_ssidinfo", "a four-part item without SSIDINFO",
-     reply(ssidinfo=b""), record(1, **only(NO_WIRELESS)))
+     reply(ssidinfo=b""), record(1, ttl=CACHED, **only(NO_WIRELESS)))
 case("multicast", "reply_server_extra_with_slashes",
      "everything after the third slash is the extra text", reply(
-         server=b"SERVER: VRIX/2.0, UPnP/1.0, V/nas/P/1/b/c\r\n"), record(1, **only(extra="1/b/c")))
+         server=b"SERVER: VRIX/2.0, UPnP/1.0, V/nas/P/1/b/c\r\n"),
+     record(1, ttl=CACHED, **only(extra="1/b/c")))
 case("multicast", "reply_no_server_reads_ssidinfo",
      "without SERVER (VRIX elsewhere) the wireless part is still read",
-     reply(server=b"X-SYSTEM: VRIX\r\n"), record(1, **only(NO_SERVER)))
+     reply(server=b"X-SYSTEM: VRIX\r\n"), record(1, ttl=CACHED, **only(NO_SERVER)))
 case("multicast", "reply_no_server_no_vrix_dropped",
      "without SERVER and without any other VRIX the message is no device",
      reply(server=b""), DROPPED)
 case("multicast", "reply_server_without_vrix",
      "a SERVER value without VRIX/ fills nothing and skips SSIDINFO (VRIX is elsewhere)",
      reply(server=b"SERVER: Linux/5.10, UPnP/1.0, V/nas/P/1\r\nX-SYSTEM: VRIX\r\n"),
-     record(1, **only(NO_SERVER, NO_WIRELESS)))
+     record(1, ttl=CACHED, **only(NO_SERVER, NO_WIRELESS)))
 case("multicast", "reply_vrix_in_later_header", "VRIX/ is searched from SERVER: on, across lines",
      STATUS + LOCATION + b"SERVER: Linux/5.10, UPnP/1.0, X/y/z\r\nX-OS: VRIX/3.1, a, W/h/p/e\r\n" +
      SSIDINFO + USN + END,
@@ -267,39 +272,41 @@ case("multicast", "reply_item_without_carriage_return", "a product item that end
      record(1, **only(NO_SERVER, NO_WIRELESS, osVersion="2.0")))
 case("multicast", "reply_item_without_slash", "a product item without slash fills nothing more",
      reply(server=b"SERVER: VRIX/2.0, UPnP/1.0, Plain\r\n"),
-     record(1, **only(NO_SERVER, NO_WIRELESS, osVersion="2.0")))
+     record(1, ttl=CACHED, **only(NO_SERVER, NO_WIRELESS, osVersion="2.0")))
 case("multicast", "reply_item_one_slash", "vendor/host without a second slash: only the vendor",
      reply(server=b"SERVER: VRIX/2.0, UPnP/1.0, V/nas\r\n"),
-     record(1, **only(NO_SERVER, NO_WIRELESS, osVersion="2.0", vendor="V")))
+     record(1, ttl=CACHED, **only(NO_SERVER, NO_WIRELESS, osVersion="2.0", vendor="V")))
 PS = "p" * 57
 case("multicast", "reply_item_cut_at_63_before_third_slash",
      "the item is cut to 63 characters before it is split: a third slash as 64th character is lost",
      reply(server=b"SERVER: VRIX/2.0, UPnP/1.0, V/nas/" + PS.encode() + b"/extra\r\n"),
-     record(1, **only(NO_WIRELESS, product=PS[:31], extra="")))
+     record(1, ttl=CACHED, **only(NO_WIRELESS, product=PS[:31], extra="")))
 case("multicast", "reply_item_third_slash_as_63rd_character",
      "a third slash as 63rd character survives the cut, with an empty extra text",
      reply(server=b"SERVER: VRIX/2.0, UPnP/1.0, V/nas/" + PS[1:].encode() + b"/extra\r\n"),
-     record(1, **only(product=PS[:31], extra="")))
+     record(1, ttl=CACHED, **only(product=PS[:31], extra="")))
 ES = "e" * 70
 case("multicast", "reply_item_long_extra", "a long extra text is cut to 31",
      reply(server=b"SERVER: VRIX/2.0, UPnP/1.0, V/nas/P/" + ES.encode() + b"\r\n"),
-     record(1, **only(extra=ES[:31])))
+     record(1, ttl=CACHED, **only(extra=ES[:31])))
 AS = "A" * 35
 OS = "9" * 40
 case("multicast", "reply_server_parts_longer_than_31", "version and vendor keep 31 characters",
      reply(server=b"SERVER: VRIX/" + OS.encode() + b", UPnP/1.0, " + AS.encode() + b"/h/p/e\r\n"),
-     record(1, **only(osVersion=OS[:31], vendor=AS[:31], host="h", product="p", extra="e")))
+     record(1, ttl=CACHED,
+            **only(osVersion=OS[:31], vendor=AS[:31], host="h", product="p", extra="e")))
 case("multicast", "reply_ssidinfo_without_mac0", "SSIDINFO with only an ssid",
-     reply(ssidinfo=b"SSIDINFO: SSID/home,OTHER\r\n"), record(1, **only(mac0="", mac1="")))
+     reply(ssidinfo=b"SSIDINFO: SSID/home,OTHER\r\n"),
+     record(1, ttl=CACHED, **only(mac0="", mac1="")))
 case("multicast", "reply_ssidinfo_without_comma", "an ssid without a comma after it is not read",
      STATUS + LOCATION + SERVER + USN + b"SSIDINFO: SSID/home\r\n" + END,
      record(1, **only(NO_WIRELESS)))
 case("multicast", "reply_ssidinfo_without_ssid_marker", "SSIDINFO without SSID/ fills nothing",
      reply(ssidinfo=b"SSIDINFO: NAME/home,MAC0/" + MAC0.encode() + b",MAC1/" + MAC1.encode() +
-           b"\r\n"), record(1, **only(NO_WIRELESS)))
+           b"\r\n"), record(1, ttl=CACHED, **only(NO_WIRELESS)))
 case("multicast", "reply_ssid_value_contains_mac0", "MAC0/ is searched after the comma that ends "
      "the ssid", reply(ssidinfo=b"SSIDINFO: SSID/MAC0/x,MAC0/y,MAC1/z\r\n"),
-     record(1, **only(ssid="MAC0/x", mac0="y", mac1="z")))
+     record(1, ttl=CACHED, **only(ssid="MAC0/x", mac0="y", mac1="z")))
 case("multicast", "reply_ssid_marker_before_ssidinfo", "SSID/ counts only after SSIDINFO",
      STATUS + b"X-OLD: SSID/old,MAC0/a,MAC1/b\r\n" + LOCATION + SERVER + SSIDINFO + USN + END,
      record(1, **FULL))
@@ -309,10 +316,10 @@ case("multicast", "reply_ssidinfo_unterminated", "a last MAC1 value without carr
 SS = "s" * 40
 case("multicast", "reply_ssidinfo_long_ssid", "an ssid of 40 characters keeps 31",
      reply(ssidinfo=b"SSIDINFO: SSID/" + SS.encode() + b",MAC0/a,MAC1/b\r\n"),
-     record(1, **only(ssid=SS[:31], mac0="a", mac1="b")))
+     record(1, ttl=CACHED, **only(ssid=SS[:31], mac0="a", mac1="b")))
 case("multicast", "reply_eight_bit_text", "8-bit text is copied as received",
      reply(server=b"SERVER: VRIX/2.0, UPnP/1.0, V/\xe6\x97\xa5\xe6\x9c\xac/P/1\r\n"),
-     record(1, **only(host=b"\xe6\x97\xa5\xe6\x9c\xac")))
+     record(1, ttl=CACHED, **only(host=b"\xe6\x97\xa5\xe6\x9c\xac")))
 # SSID_DE has 2-byte letters and is 33 bytes long; "ü" takes bytes 30 and 31 (counted from 0),
 # so the cut at 31 would split it and the field keeps the 30 bytes before it.
 SSID_DE = "Gäste-WLAN Erdgeschoss Flur Süd".encode()
@@ -322,7 +329,7 @@ case("multicast", "reply_utf8_names_cut_at_character",
      "a long UTF-8 host in SERVER and ssid in SSIDINFO lose the character the cut would split",
      reply(server=b"SERVER: VRIX/2.0, UPnP/1.0, V/" + HOST_JA + b"/P/1\r\n",
            ssidinfo=b"SSIDINFO: SSID/" + SSID_DE + b",MAC0/a,MAC1/b\r\n"),
-     record(1, **only(host=HOST_JA_KEPT, ssid=SSID_DE_KEPT, mac0="a", mac1="b")))
+     record(1, ttl=CACHED, **only(host=HOST_JA_KEPT, ssid=SSID_DE_KEPT, mac0="a", mac1="b")))
 # The product item V/hhh.../P/eee...日 is 64 bytes; the cut at 63 falls after the second byte of
 # 日, so the item keeps 61 bytes and the extra text (itself short enough for its field) ends with
 # the last "e".
@@ -331,28 +338,210 @@ assert len(ITEM_63) == 64 and ITEM_63[61:] == "日".encode()
 case("multicast", "reply_item_cut_at_63_inside_character",
      "the cut of the product item at 63 bytes leaves out the character it would split",
      reply(server=b"SERVER: VRIX/2.0, UPnP/1.0, " + ITEM_63 + b"\r\n"),
-     record(1, **only(host="h" * 28, product="P", extra="e" * 28)))
+     record(1, ttl=CACHED, **only(host="h" * 28, product="P", extra="e" * 28)))
 
-# The address.
-case("multicast", "location_without_port_dropped",
-     "a LOCATION URL without port as the last header: no colon after the host",
-     STATUS + SERVER + SSIDINFO + USN + b"LOCATION: http://192.168.1.5/desc.xml\r\n" + END, DROPPED)
-case("multicast", "location_without_port_later_colon",
-     "without port the address runs to the next colon in the message",
-     STATUS + b"LOCATION: http://192.168.1.5/desc.xml\r\n" + SERVER + SSIDINFO + USN + END,
-     record(1, **only(ip="192.168.1.5/desc.xml\r\nSERVER")))
-case("multicast", "location_without_slashes_dropped", "a LOCATION without // drops the message",
-     STATUS + SERVER + SSIDINFO + USN + b"LOCATION: 192.168.1.5:80\r\n" + END, DROPPED)
+# The address: the host of the LOCATION URL, from "//" on its own line to the first ':', '/',
+# blank or line end. A device is handed on only with a dotted IPv4 address; anything else, a name
+# or a URL of another site above all, is what a hostile device would have the user open.
+ADDRESS_CASES = [
+    # (name, why, LOCATION line, where it goes, expected address or DROPPED / NOT_IPV4)
+    ("location_without_port_last_header", "a LOCATION URL without port: the host ends at the /",
+     b"LOCATION: http://192.168.1.5/desc.xml\r\n", "last", "192.168.1.5"),
+    ("location_without_port_later_header",
+     "without port the address ends at the /, not at a colon in a later header",
+     b"LOCATION: http://192.168.1.5/desc.xml\r\n", "first", "192.168.1.5"),
+    ("location_without_port_or_path", "a bare host ends at the line end",
+     b"LOCATION: http://192.168.1.5\r\n", "first", "192.168.1.5"),
+    ("location_trailing_blanks", "blanks after the host end it",
+     b"LOCATION: http://192.168.1.5   \r\n", "first", "192.168.1.5"),
+    ("location_blank_before_port", "a blank ends the host before anything else",
+     b"LOCATION: http://192.168.1.5 :80/\r\n", "first", "192.168.1.5"),
+    ("location_tab_after_host", "a tab ends the host like a blank",
+     b"LOCATION: http://192.168.1.5\t/x\r\n", "first", "192.168.1.5"),
+    ("location_colon_in_path", "a colon later in the path plays no part",
+     b"LOCATION: http://10.231.3.9/desc?x=:80/\r\n", "first", "10.231.3.9"),
+    ("location_host_name", "a host name is no address",
+     b"LOCATION: http://nas.example:80/desc.xml\r\n", "first", NOT_IPV4),
+    ("location_url_of_another_site", "a URL of another site with a colon in its query",
+     b"LOCATION: http://evil.example/phish?x=:80/\r\n", "first", NOT_IPV4),
+    ("location_host_longer_than_31", "a long host name is no address, cut or not",
+     b"LOCATION: http://a-very-long-host-name-of-a-storage-device.example:80/\r\n", "first",
+     NOT_IPV4),
+    ("location_ipv6_literal", "an IPv6 literal is not taken",
+     b"LOCATION: http://[fe80::1]:80/desc.xml\r\n", "first", NOT_IPV4),
+    ("location_port_only", "an empty host before the port",
+     b"LOCATION: http://:80/desc.xml\r\n", "first", NOT_IPV4),
+    ("location_port_only_without_slashes", "a port alone, without //, drops the message",
+     b"LOCATION: :80\r\n", "first", DROPPED),
+    ("location_userinfo", "user information before the address",
+     b"LOCATION: http://admin@192.168.1.5:80/\r\n", "first", NOT_IPV4),
+    ("location_leading_zero", "a part with a leading zero",
+     b"LOCATION: http://192.168.001.5:80/\r\n", "first", NOT_IPV4),
+    ("location_part_above_255", "a part above 255",
+     b"LOCATION: http://192.168.1.256:80/\r\n", "first", NOT_IPV4),
+    ("location_three_parts", "three parts are no dotted address",
+     b"LOCATION: http://192.168.1:80/\r\n", "first", NOT_IPV4),
+    ("location_five_parts", "five parts are no dotted address",
+     b"LOCATION: http://192.168.1.5.7:80/\r\n", "first", NOT_IPV4),
+    ("location_hexadecimal", "a number in another notation",
+     b"LOCATION: http://0xc0a80105:80/\r\n", "first", NOT_IPV4),
+    ("location_eight_bit_host", "8-bit bytes in the host",
+     b"LOCATION: http://192.168.1.5\xc2\xa0:80/\r\n", "first", NOT_IPV4),
+    ("location_without_slashes_dropped", "a LOCATION without // drops the message",
+     b"LOCATION: 192.168.1.5:80\r\n", "last", DROPPED),
+    ("location_slashes_on_next_line_dropped", "// counts only on LOCATION's own line",
+     b"LOCATION: 192.168.1.5:80\r\nX-URL: http://10.0.0.9:1/\r\n", "first", DROPPED),
+    ("location_truncated_not_ipv4", "a datagram that ends inside the address",
+     b"LOCATION: http://192.168.1", "end", NOT_IPV4),
+    ("location_ends_datagram", "a datagram that ends right after the address",
+     b"LOCATION: http://192.168.1.5", "end", "192.168.1.5"),
+]
+for name, why, line, where, outcome in ADDRESS_CASES:
+    if where == "first":
+        data = STATUS + line + SERVER + SSIDINFO + USN + END
+    elif where == "last":
+        data = STATUS + SERVER + SSIDINFO + USN + line + END
+    else:
+        data = STATUS + SERVER + SSIDINFO + USN + line
+    expected = outcome if outcome in (DROPPED, NOT_IPV4) else record(1, **only(ip=outcome))
+    case("multicast", name, why, data, expected)
 case("multicast", "location_slashes_before_location", "// counts only after LOCATION:",
      STATUS + b"X-URL: http://10.0.0.9:1/\r\n" + LOCATION + SERVER + SSIDINFO + USN + END,
      record(1, **FULL))
-case("multicast", "location_host_longer_than_31", "a long host name keeps 31 characters",
-     reply(location=b"LOCATION: http://a-very-long-host-name-of-a-storage-device.example:80/\r\n"),
-     record(1, **only(ip="a-very-long-host-name-of-a-stor")))
-case("multicast", "location_empty_host", "an empty host gives an empty address",
-     reply(location=b"LOCATION: http://:80/desc.xml\r\n"), record(1, **only(ip="")))
-case("multicast", "location_truncated_dropped", "a datagram that ends inside the LOCATION URL",
-     STATUS + SERVER + SSIDINFO + USN + b"LOCATION: http://192.168.1", DROPPED)
+case("multicast", "location_name_inside_other_header", "LOCATION: counts only at a line start",
+     STATUS + b"X-LOCATION: http://10.0.0.9:1/\r\n" + LOCATION + SERVER + SSIDINFO + USN + END,
+     record(1, **FULL))
+case("multicast", "sender_used_without_location", "without LOCATION the sender is the address, "
+     "and a LOCATION name inside a value does not count",
+     STATUS + b"X-NOTE: see LOCATION: http://nas.example/\r\n" + SERVER + SSIDINFO + USN + END,
+     record(1, **only(ip=SENDER)))
+
+# Header names in any letter case; the values stay exactly as received.
+CASE_MIXES = [
+    # (name, why, location, server, ssidinfo, usn, expected)
+    ("headers_lower_case", "every header name in lower case",
+     b"location: http://192.168.1.5:80/desc.xml\r\n", b"server: VRIX/2.0, UPnP/1.0, V/nas/P/1\r\n",
+     b"ssidinfo: SSID/home,MAC0/" + MAC0.encode() + b",MAC1/" + MAC1.encode() + b"\r\n",
+     b"usn: uuid:abc::upnp:rootdevice\r\n", record(1, ttl=CACHED, **FULL)),
+    ("headers_mixed_case", "header names as many devices write them",
+     b"Location: http://192.168.1.5:80/desc.xml\r\n", b"Server: VRIX/2.0, UPnP/1.0, V/nas/P/1\r\n",
+     b"SsidInfo: SSID/home,MAC0/" + MAC0.encode() + b",MAC1/" + MAC1.encode() + b"\r\n",
+     b"Usn: uuid:abc::upnp:rootdevice\r\n", record(1, ttl=CACHED, **FULL)),
+    ("headers_odd_case", "any mix of cases",
+     b"lOcAtIoN: http://192.168.1.5:80/desc.xml\r\n", b"sERVEr: VRIX/2.0, UPnP/1.0, V/nas/P/1\r\n",
+     b"SSIDinfo: SSID/home,MAC0/" + MAC0.encode() + b",MAC1/" + MAC1.encode() + b"\r\n",
+     b"uSn: uuid:abc::upnp:rootdevice\r\n", record(1, ttl=CACHED, **FULL)),
+    ("header_values_keep_their_case", "lower-case names, mixed-case values kept as received",
+     b"location: http://192.168.1.5:80/Desc.xml\r\n", b"server: VRIX/2.0, UPnP/1.0, Vd/NaS/Pr/Ex\r\n",
+     b"ssidinfo: SSID/Home,MAC0/Aa,MAC1/bB\r\n", b"usn: uuid:AbC::upnp:rootdevice\r\n",
+     record(1, ttl=CACHED, **only(id="AbC", vendor="Vd", host="NaS", product="Pr", extra="Ex",
+                                  ssid="Home", mac0="Aa", mac1="bB"))),
+    ("header_value_markers_keep_their_case", "SSID/ and MAC0/ are value text: ssid/ is not read",
+     LOCATION, SERVER, b"ssidinfo: ssid/home,mac0/a,mac1/b\r\n", USN,
+     record(1, ttl=CACHED, **only(NO_WIRELESS))),
+    ("header_uuid_is_value_text", "uuid: is part of the USN value: UUID: is no identity",
+     LOCATION, SERVER, SSIDINFO, b"usn: UUID:abc::upnp:rootdevice\r\n", DROPPED),
+    ("header_vrix_is_value_text", "VRIX is value text: vrix/ in SERVER gives no version, and "
+     "the wireless part is skipped as for any SERVER without VRIX/",
+     LOCATION, b"Server: vrix/2.0, UPnP/1.0, V/nas/P/1\r\nX-SYSTEM: VRIX\r\n", SSIDINFO, USN,
+     record(1, ttl=CACHED, **only(NO_SERVER, NO_WIRELESS))),
+]
+for name, why, location, server, ssidinfo, usn, expected in CASE_MIXES:
+    case("multicast", name, why, STATUS + CACHE + location + server + ssidinfo + ST + usn + END,
+         expected)
+case("multicast", "server_name_inside_value", "a value that holds Server: before the SERVER "
+     "header is no header", STATUS + b"NT: urn:schemas-upnp-org:device:MediaServer:1\r\n" +
+     LOCATION + SERVER + SSIDINFO + USN + END, record(1, **FULL))
+case("multicast", "notify_lower_case_headers", "an announcement with lower-case names",
+     b"NOTIFY * HTTP/1.1\r\nhost: 239.143.255.250:1900\r\nlocation: http://192.168.1.5:80/\r\n"
+     b"nt: upnp:rootdevice\r\nnts: ssdp:byebye\r\nserver: VRIX/2.0, UPnP/1.0, V/nas/P/1\r\n"
+     b"ssidinfo: SSID/home,MAC0/" + MAC0.encode() + b",MAC1/" + MAC1.encode() + b"\r\n"
+     b"usn: uuid:abc::upnp:rootdevice\r\n\r\n", record(4, **FULL))
+case("multicast", "notify_nts_name_inside_value", "NTS: counts only at a line start: a value "
+     "ending in ...Events: is no NTS header",
+     notify(nt=b"NT: upnp:rootdevice\r\nX-EVENTS: ssdp:byebye\r\n"), record(2, ttl=CACHED, **FULL))
+case("multicast", "notify_nts_value_keeps_its_case", "the NTS value is compared as received",
+     notify(nts=b"Nts: SSDP:ALIVE\r\n"), record(0, ttl=CACHED, **FULL))
+
+# The time to live: the max-age directive of CACHE-CONTROL, in seconds, moved into [60, 86400].
+# Anything that is not a plain decimal number there leaves the default of 60.
+CACHE_CASES = [
+    # (name, why, header lines in place of CACHE, expected time to live)
+    ("cache_lower_case_name", "the header name in lower case",
+     b"cache-control: max-age=900\r\n", 900),
+    ("cache_mixed_case_directive", "the directive name in any letter case",
+     b"Cache-Control: Max-AGE=900\r\n", 900),
+    ("cache_other_directives_first", "max-age after other directives, with blanks around =",
+     b'CACHE-CONTROL: no-cache="x", max-age = 900\r\n', 900),
+    ("cache_other_directives_after", "max-age before other directives",
+     b"CACHE-CONTROL: max-age=900, public\r\n", 900),
+    ("cache_tabs_around_equals", "tabs count as blanks, also after the digits",
+     b"CACHE-CONTROL:max-age\t=\t900\t\r\n", 900),
+    ("cache_empty_list_elements", "empty elements of the list are skipped",
+     b"CACHE-CONTROL: , ,max-age=900,\r\n", 900),
+    ("cache_leading_zeros", "leading zeros are digits like any other",
+     b"CACHE-CONTROL: max-age=000900\r\n", 900),
+    ("cache_line_feed_only", "a bare line feed ends the header too",
+     b"CACHE-CONTROL: max-age=900\n", 900),
+    ("cache_just_above_minimum", "61 seconds are kept", b"CACHE-CONTROL: max-age=61\r\n", 61),
+    ("cache_minimum", "60 seconds are kept", b"CACHE-CONTROL: max-age=60\r\n", 60),
+    ("cache_below_minimum", "less than a minute gives a minute",
+     b"CACHE-CONTROL: max-age=5\r\n", 60),
+    ("cache_zero", "zero seconds give a minute", b"CACHE-CONTROL: max-age=0\r\n", 60),
+    ("cache_one_day", "a day is kept", b"CACHE-CONTROL: max-age=86400\r\n", 86400),
+    ("cache_above_a_day", "more than a day gives a day",
+     b"CACHE-CONTROL: max-age=86401\r\n", 86400),
+    ("cache_largest_number", "the largest 64-bit number gives a day",
+     b"CACHE-CONTROL: max-age=9223372036854775807\r\n", 86400),
+    ("cache_overflow_by_one", "one more than the largest 64-bit number is malformed",
+     b"CACHE-CONTROL: max-age=9223372036854775808\r\n", 60),
+    ("cache_overflow", "twenty nines are malformed",
+     b"CACHE-CONTROL: max-age=99999999999999999999\r\n", 60),
+    ("cache_minus_sign", "a negative number is malformed", b"CACHE-CONTROL: max-age=-900\r\n", 60),
+    ("cache_plus_sign", "a plus sign is malformed", b"CACHE-CONTROL: max-age=+900\r\n", 60),
+    ("cache_empty_value", "max-age= without digits", b"CACHE-CONTROL: max-age=, public\r\n", 60),
+    ("cache_value_at_line_end", "max-age= at the end of the line; the next line is not read",
+     b"CACHE-CONTROL: max-age=\r\nX-AGE: 900\r\n", 60),
+    ("cache_without_equals", "max-age without = and value", b"CACHE-CONTROL: max-age\r\n", 60),
+    ("cache_digits_then_letters", "digits followed by other characters",
+     b"CACHE-CONTROL: max-age=900s\r\n", 60),
+    ("cache_digits_blank_digits", "a blank inside the number", b"CACHE-CONTROL: max-age=9 00\r\n",
+     60),
+    ("cache_quoted_value", "a quoted number is not decimal digits only",
+     b'CACHE-CONTROL: max-age="900"\r\n', 60),
+    ("cache_first_max_age_decides", "of two max-age directives the first counts",
+     b"CACHE-CONTROL: max-age=120, max-age=900\r\n", 120),
+    ("cache_first_header_decides", "of two CACHE-CONTROL headers the first counts",
+     b"CACHE-CONTROL: max-age=900\r\nCACHE-CONTROL: max-age=1200\r\n", 900),
+    ("cache_similar_directive_names", "s-maxage, max-ages and x-max-age are other directives",
+     b"CACHE-CONTROL: s-maxage=900, max-ages=901, x-max-age=902\r\n", 60),
+    ("cache_no_max_age", "a header without max-age", b"CACHE-CONTROL: no-cache\r\n", 60),
+    ("cache_max_age_in_quoted_value", "max-age and commas inside a quoted value do not count",
+     b'CACHE-CONTROL: private="a, max-age=5", max-age=900\r\n', 900),
+    ("cache_escaped_quote_in_value", "an escaped quote does not end a quoted value",
+     b'CACHE-CONTROL: no-cache="a\\", max-age=5", max-age=900\r\n', 900),
+    ("cache_unterminated_quote", "a quoted value that runs to the line end hides the rest",
+     b'CACHE-CONTROL: no-cache="a, max-age=900\r\n', 60),
+    ("cache_max_age_in_other_header", "max-age in another header's value does not count",
+     b"X-NOTE: CACHE-CONTROL: max-age=900\r\nX-CACHE: max-age=901\r\n", 60),
+    ("cache_max_age_on_next_line", "a directive counts only on the header's own line",
+     b"CACHE-CONTROL: no-cache\r\nX-AGE: max-age=900\r\n", 60),
+    ("cache_blank_before_colon", "a blank between name and colon: no CACHE-CONTROL header",
+     b"CACHE-CONTROL : max-age=900\r\n", 60),
+    ("cache_missing", "no CACHE-CONTROL header", b"", 60),
+]
+for name, why, cache, ttl in CACHE_CASES:
+    case("multicast", name, why, STATUS + cache + LOCATION + SERVER + SSIDINFO + ST + USN + END,
+         record(1, ttl=ttl, **FULL))
+case("multicast", "cache_ends_datagram", "a CACHE-CONTROL header that ends the datagram",
+     STATUS + LOCATION + SERVER + SSIDINFO + USN + b"CACHE-CONTROL: max-age=900",
+     record(1, ttl=900, **FULL))
+case("multicast", "cache_notify_byebye", "an announcement carries its time to live as a reply does",
+     b"NOTIFY * HTTP/1.1\r\nHOST: 239.143.255.250:1900\r\ncache-control: max-age=3600\r\n" +
+     LOCATION + b"NT: upnp:rootdevice\r\nNTS: ssdp:byebye\r\n" + SERVER + SSIDINFO + USN + END,
+     record(4, ttl=3600, **FULL))
+case("multicast", "cache_dropped_message", "a good CACHE-CONTROL does not make a message a device",
+     STATUS + b"CACHE-CONTROL: max-age=900\r\n" + LOCATION + SERVER + SSIDINFO + END, DROPPED)
 
 # The identity.
 case("multicast", "usn_missing_dropped", "no USN header", reply(usn=b""), DROPPED)
@@ -364,30 +553,32 @@ case("multicast", "uuid_only_before_usn_dropped", "uuid: counts only after USN:"
      STATUS + b"X-ID: uuid:abc::x\r\n" + LOCATION + SERVER + SSIDINFO + b"USN: abc\r\n" + END,
      DROPPED)
 case("multicast", "usn_double_colon_before_uuid", ":: counts only after uuid:",
-     reply(usn=b"USN: x::y uuid:abc::upnp:rootdevice\r\n"), record(1, **FULL))
+     reply(usn=b"USN: x::y uuid:abc::upnp:rootdevice\r\n"), record(1, ttl=CACHED, **FULL))
 US = "u" * 40
 case("multicast", "usn_identity_longer_than_31", "a long identity keeps 31 characters",
-     reply(usn=b"USN: uuid:" + US.encode() + b"::upnp:rootdevice\r\n"), record(1, **only(id=US[:31])))
+     reply(usn=b"USN: uuid:" + US.encode() + b"::upnp:rootdevice\r\n"),
+     record(1, ttl=CACHED, **only(id=US[:31])))
 case("multicast", "usn_empty_identity", "uuid::: gives an empty identity",
-     reply(usn=b"USN: uuid:::upnp:rootdevice\r\n"), record(1, **only(id="")))
+     reply(usn=b"USN: uuid:::upnp:rootdevice\r\n"), record(1, ttl=CACHED, **only(id="")))
 case("multicast", "usn_identity_across_lines", "the identity runs to the next ::, wherever it is",
      STATUS + LOCATION + SERVER + SSIDINFO + b"USN: uuid:abc\r\nX-NEXT: a::b\r\n" + END,
      record(1, **only(id="abc\r\nX-NEXT: a")))
 
 # Type and the first word.
-case("multicast", "notify_alive", "an ssdp:alive announcement", notify(), record(2, **FULL))
+case("multicast", "notify_alive", "an ssdp:alive announcement", notify(),
+     record(2, ttl=CACHED, **FULL))
 case("multicast", "notify_byebye", "an ssdp:byebye announcement",
-     notify(nts=b"NTS: ssdp:byebye\r\n"), record(4, **FULL))
+     notify(nts=b"NTS: ssdp:byebye\r\n"), record(4, ttl=CACHED, **FULL))
 case("multicast", "notify_other_value", "any other NTS value is handed on with type 0",
-     notify(nts=b"NTS: ssdp:update\r\n"), record(0, **FULL))
+     notify(nts=b"NTS: ssdp:update\r\n"), record(0, ttl=CACHED, **FULL))
 case("multicast", "notify_blanks_and_tabs", "blanks and tabs after NTS: are skipped",
-     notify(nts=b"NTS: \t \t ssdp:byebye\r\n"), record(4, **FULL))
+     notify(nts=b"NTS: \t \t ssdp:byebye\r\n"), record(4, ttl=CACHED, **FULL))
 case("multicast", "notify_no_blank", "no blank after NTS:", notify(nts=b"NTS:ssdp:alive\r\n"),
-     record(2, **FULL))
+     record(2, ttl=CACHED, **FULL))
 case("multicast", "notify_value_on_next_line", "a line break is not skipped like a blank",
-     notify(nts=b"NTS:\r\n ssdp:alive\r\n"), record(0, **FULL))
+     notify(nts=b"NTS:\r\n ssdp:alive\r\n"), record(0, ttl=CACHED, **FULL))
 case("multicast", "notify_value_prefix", "only the first 10 characters of the value count",
-     notify(nts=b"NTS: ssdp:alivex\r\n"), record(2, **FULL))
+     notify(nts=b"NTS: ssdp:alivex\r\n"), record(2, ttl=CACHED, **FULL))
 case("multicast", "notify_without_rootdevice_dropped", "no rootdevice anywhere",
      notify(nt=b"NT: urn:schemas-upnp-org:device:HomeNasDevice:1\r\n",
             usn=b"USN: uuid:abc::urn:schemas-upnp-org:device:HomeNasDevice:1\r\n"), DROPPED)
@@ -402,7 +593,7 @@ case("multicast", "notify_lowercase_dropped", "the first word is case-sensitive"
 case("multicast", "http_lowercase_dropped", "the first word is case-sensitive",
      b"http" + reply()[4:], DROPPED)
 case("multicast", "http_prefix_is_enough", "only the first four characters are compared",
-     b"HTTPX" + reply()[4:], record(1, **FULL))
+     b"HTTPX" + reply()[4:], record(1, ttl=CACHED, **FULL))
 case("multicast", "leading_blank_dropped", "the first word starts at the first byte",
      b" " + reply(), DROPPED)
 case("multicast", "msearch_with_device_headers_dropped", "a request is neither reply nor "
@@ -415,7 +606,7 @@ case("multicast", "no_vrix_dropped", "a reply without VRIX anywhere",
      reply(server=b"SERVER: Linux/2.0, UPnP/1.0, V/nas/P/1\r\n"), DROPPED)
 case("multicast", "vrix_only_in_usn", "VRIX anywhere in the message is enough",
      reply(server=b"", ssidinfo=b"", usn=b"USN: uuid:VRIX-1::upnp:rootdevice\r\n"),
-     record(1, **only(NO_SERVER, NO_WIRELESS, id="VRIX-1")))
+     record(1, ttl=CACHED, **only(NO_SERVER, NO_WIRELESS, id="VRIX-1")))
 
 # Damaged datagrams.
 FULL_REPLY = reply()
@@ -423,7 +614,7 @@ cut_in_usn = FULL_REPLY.index(b"uuid:abc:") + len(b"uuid:abc:")
 case("multicast", "truncated_inside_usn_dropped", "a reply cut between the two colons after the "
      "identity", FULL_REPLY[:cut_in_usn], DROPPED)
 case("multicast", "truncated_after_double_colon", "a reply cut right after ::",
-     FULL_REPLY[:cut_in_usn + 1], record(1, **FULL))
+     FULL_REPLY[:cut_in_usn + 1], record(1, ttl=CACHED, **FULL))
 case("multicast", "nul_before_usn_dropped", "the message ends at its first NUL",
      STATUS + LOCATION + SERVER + b"\0" + SSIDINFO + USN + END, DROPPED)
 case("multicast", "nul_after_usn_hides_ssidinfo", "headers after the first NUL are not read",

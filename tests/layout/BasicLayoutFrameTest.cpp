@@ -1,10 +1,11 @@
 #include "layout/BasicLayoutFrame.h"
 
+#include <gtest/gtest.h>
 #include <QFile>
 #include <QFontMetrics>
 #include <QPainter>
-#include <gtest/gtest.h>
 
+#include "HostileFiles.h"
 #include "LayoutDocument.h"
 #include "ScopedEnvironment.h"
 #include "TemporaryDirectory.h"
@@ -58,10 +59,10 @@ class BasicLayoutFrameTest : public ::testing::Test {
 };
 
 QByteArray ThreeControls() {
-  return Document(Element("DialogInfo", DialogAttributes(201),
-                          Element("Standard", LookAttributes(),
-                                  Ctrl(2105) + Ctrl(2101) + Ctrl(2103)) +
-                              String("SEARCH_DEVICE_LIST_ITEM_IP", "IP Address")));
+  return Document(
+      Element("DialogInfo", DialogAttributes(201),
+              Element("Standard", LookAttributes(), Ctrl(2105) + Ctrl(2101) + Ctrl(2103)) +
+                  String("SEARCH_DEVICE_LIST_ITEM_IP", "IP Address")));
 }
 
 TEST_F(BasicLayoutFrameTest, LookupsByIdentifier) {
@@ -88,16 +89,23 @@ TEST_F(BasicLayoutFrameTest, MissingEmptyOrBrokenFilesReadAsNothing) {
   EXPECT_TRUE(store.GetDialogInfo().ctrls.empty());
   EXPECT_TRUE(store.GetDialogInfo().strings.empty());
 
-  EXPECT_TRUE(store.ReadLayout(QString::fromStdString(folder_.File("missing.xml")), 201, "Standard"));
+  EXPECT_TRUE(
+      store.ReadLayout(QString::fromStdString(folder_.File("missing.xml")), 201, "Standard"));
   EXPECT_EQ(store.GetDialogInfo().dialogID, 0);
   EXPECT_EQ(store.GetReadReport().notes.size(), 1);
 
-  // A folder in place of the file cannot be read either.
-  EXPECT_TRUE(store.ReadLayout(QString::fromStdString(folder_.Path()), 201, "Standard"));
-  EXPECT_TRUE(store.GetDialogInfo().ctrls.empty());
+  // A folder in place of the file cannot be read either, nor anything else that is not a regular
+  // file: none of them blocks or reads without end.
+  ASSERT_TRUE(testsupport::MakeFifo(folder_.File("fifo.xml")));
+  for (const std::string& path :
+       {folder_.Path(), folder_.File("fifo.xml"), std::string("/dev/zero")}) {
+    EXPECT_TRUE(store.ReadLayout(QString::fromStdString(path), 201, "Standard")) << path;
+    EXPECT_TRUE(store.GetDialogInfo().ctrls.empty());
+    EXPECT_TRUE(store.GetReadReport().unreadable) << path;
+  }
 
-  EXPECT_TRUE(store.ReadLayout(WriteDocument("<WindowInformation><Dialog", "broken.xml"), 201,
-                               "Standard"));
+  EXPECT_TRUE(
+      store.ReadLayout(WriteDocument("<WindowInformation><Dialog", "broken.xml"), 201, "Standard"));
   EXPECT_TRUE(store.GetDialogInfo().ctrls.empty());
   // The dialog colour and rectangle of the earlier read stay: a read does not reset them.
   EXPECT_EQ(store.GetDialogInfo().rect, (LayoutRect{0, 0, 328, 245}));
@@ -112,8 +120,8 @@ TEST_F(BasicLayoutFrameTest, LoadingAppliesDialogThenControlsAndNeverAccumulates
   const std::vector<QPointer<QWidget>> firstSet = store.created;
   store.LoadLayoutFile("\\layout.xml", 201, "Standard");
 
-  EXPECT_EQ(store.calls, (std::vector<std::string>{"dialog", "ctrls", "dialog", "ctrls", "dialog",
-                                                    "ctrls"}));
+  EXPECT_EQ(store.calls,
+            (std::vector<std::string>{"dialog", "ctrls", "dialog", "ctrls", "dialog", "ctrls"}));
   EXPECT_EQ(store.CtrlIds(CBasicLayoutFrame::CtrlTable::Button),
             (std::vector<std::int32_t>{2101, 2103, 2105}));
   EXPECT_EQ(store.FontCount(), 3u);

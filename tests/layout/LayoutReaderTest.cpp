@@ -1,5 +1,7 @@
 #include "layout/LayoutReader.h"
 
+#include <functional>
+
 #include <gtest/gtest.h>
 
 #include "LayoutDocument.h"
@@ -40,8 +42,8 @@ QString Look(const QString& content, const QString& variant = QStringLiteral("St
 }
 
 TEST(LayoutReaderTest, ReadsEveryFieldOfDialogAndControls) {
-  const Read read = ReadDocument(Document(
-      Dialog(201, Look(Ctrl(2107)) + String("SEARCH_DEVICE_LIST_ITEM_IP", "IP Address"))));
+  const Read read = ReadDocument(
+      Document(Dialog(201, Look(Ctrl(2107)) + String("SEARCH_DEVICE_LIST_ITEM_IP", "IP Address"))));
   ASSERT_TRUE(read.result);
   EXPECT_TRUE(read.report.notes.isEmpty()) << read.report.notes.join('\n').toStdString();
 
@@ -109,8 +111,7 @@ TEST(LayoutReaderTest, ElementsAreFoundWhereTheReaderLooks) {
   const Read read = ReadDocument(Document(body));
   ASSERT_TRUE(read.result);
   EXPECT_EQ(Ids(read.record), (std::vector<std::int32_t>{2101}));
-  EXPECT_EQ(read.record.strings,
-            (std::map<QString, QString>{{"inside", "1"}, {"outside", "2"}}));
+  EXPECT_EQ(read.record.strings, (std::map<QString, QString>{{"inside", "1"}, {"outside", "2"}}));
 }
 
 TEST(LayoutReaderTest, OnlyDialogInfoUnderWindowInformationWithTheRequestedIdCounts) {
@@ -136,7 +137,8 @@ TEST(LayoutReaderTest, OnlyDialogInfoUnderWindowInformationWithTheRequestedIdCou
 
 TEST(LayoutReaderTest, DialogInfoWithoutTheVariantGivesItsTextsAndStringsOnly) {
   const QString body = Dialog(201, Look(Ctrl(2101), "Compact") + String("S", "value"));
-  for (const QString& variant : {QStringLiteral("Standard"), QStringLiteral("compact"), QString()}) {
+  for (const QString& variant :
+       {QStringLiteral("Standard"), QStringLiteral("compact"), QString()}) {
     const Read read = ReadDocument(Document(body), 201, variant);
     ASSERT_TRUE(read.result);
     EXPECT_EQ(read.record.dialogID, 201);
@@ -153,35 +155,35 @@ TEST(LayoutReaderTest, DialogInfoWithoutTheVariantGivesItsTextsAndStringsOnly) {
 }
 
 TEST(LayoutReaderTest, SeveralMatchingDialogInfosOverwriteTheDialogAndAddControls) {
-  const QString first = Dialog(
-      201,
-      Element("Standard", LookAttributes().Set("DialogFontSize", "10"),
-              Element("CtrlInfo", CtrlAttributes(2107).Set("CtrlText", "from the first"))) +
-          String("S", "first"),
-      "First");
+  const QString first =
+      Dialog(201,
+             Element("Standard", LookAttributes().Set("DialogFontSize", "10"),
+                     Element("CtrlInfo", CtrlAttributes(2107).Set("CtrlText", "from the first"))) +
+                 String("S", "first"),
+             "First");
   // The second has no variant: it changes the texts but not the look.
   const QString second = Dialog(201, String("T", "second"), "Second");
-  const QString third = Dialog(
-      201,
-      Element("Standard", LookAttributes().Set("DialogFontSize", "14"),
-              Element("CtrlInfo", CtrlAttributes(2107).Set("CtrlText", "from the third")) +
-                  Ctrl(2108)) +
-          String("S", "third"),
-      "Third");
+  const QString third =
+      Dialog(201,
+             Element("Standard", LookAttributes().Set("DialogFontSize", "14"),
+                     Element("CtrlInfo", CtrlAttributes(2107).Set("CtrlText", "from the third")) +
+                         Ctrl(2108)) +
+                 String("S", "third"),
+             "Third");
   const Read read = ReadDocument(Document(first + second + third));
   ASSERT_TRUE(read.result);
   EXPECT_EQ(read.record.text, "Third");
   EXPECT_EQ(read.record.fontSize, 14);
   EXPECT_EQ(Ids(read.record), (std::vector<std::int32_t>{2107, 2108}));
   EXPECT_EQ(read.record.ctrls.at(2107).text, "from the first");
-  EXPECT_EQ(read.record.strings,
-            (std::map<QString, QString>{{"S", "first"}, {"T", "second"}}));
+  EXPECT_EQ(read.record.strings, (std::map<QString, QString>{{"S", "first"}, {"T", "second"}}));
 }
 
 TEST(LayoutReaderTest, UnreadableColoursAndRectanglesKeepThePreviousControlsValues) {
   const QString ctrls =
       Element("CtrlInfo", CtrlAttributes(1).Set("CtrlBGColor", "9,9").Set("CtrlPos", "")) +
-      Element("CtrlInfo", CtrlAttributes(2).Set("CtrlBGColor", "10,20,30").Set("CtrlPos", "5,6,7,8")) +
+      Element("CtrlInfo",
+              CtrlAttributes(2).Set("CtrlBGColor", "10,20,30").Set("CtrlPos", "5,6,7,8")) +
       Element("CtrlInfo", CtrlAttributes(3)
                               .Set("CtrlBGColor", "255,255")
                               .Set("CtrlBorderColor", "")
@@ -231,7 +233,8 @@ TEST(LayoutReaderTest, AMissingAttributeEndsTheReadWithFalse) {
        Element("DialogInfo", DialogAttributes(201).Remove("DialogText"), Look(good)),
        {}},
       {"StringInfo without StringValue",
-       Dialog(201, Look(good) + Element("StringInfo", Attributes({{QString("StringID"), QString("X")}}))),
+       Dialog(201, Look(good) +
+                       Element("StringInfo", Attributes({{QString("StringID"), QString("X")}}))),
        {2101}},
   };
   for (const Case& test : cases) {
@@ -240,15 +243,15 @@ TEST(LayoutReaderTest, AMissingAttributeEndsTheReadWithFalse) {
     EXPECT_FALSE(read.report.error.isEmpty()) << test.name;
     EXPECT_EQ(Ids(read.record), test.ctrlsKept) << test.name;
   }
-  const Read read = ReadDocument(Document(
-      Dialog(201, Look(Element("CtrlInfo", CtrlAttributes(7).Remove("CtrlFontSize"))))));
+  const Read read = ReadDocument(
+      Document(Dialog(201, Look(Element("CtrlInfo", CtrlAttributes(7).Remove("CtrlFontSize"))))));
   EXPECT_TRUE(read.report.error.contains("CtrlInfo")) << read.report.error.toStdString();
   EXPECT_TRUE(read.report.error.contains("CtrlFontSize")) << read.report.error.toStdString();
 
   // A DialogInfo of another identifier is not read further than its DialogID.
-  EXPECT_TRUE(ReadDocument(Document(Element("DialogInfo",
-                                            DialogAttributes(200).Remove("DialogText"))))
-                  .result);
+  EXPECT_TRUE(
+      ReadDocument(Document(Element("DialogInfo", DialogAttributes(200).Remove("DialogText"))))
+          .result);
 }
 
 TEST(LayoutReaderTest, BytesThatAreNotALayoutReadAsAnEmptyDocument) {
@@ -261,14 +264,18 @@ TEST(LayoutReaderTest, BytesThatAreNotALayoutReadAsAnEmptyDocument) {
     EXPECT_TRUE(read.result);
     EXPECT_EQ(read.record, DialogInfo());
     EXPECT_EQ(read.report.notes.size(), 1) << bytes.left(40).toStdString();
+    EXPECT_TRUE(read.report.unreadable);
   }
+  // A document that is read is not unreadable, even when it has nothing of the dialog.
+  EXPECT_FALSE(ReadDocument(Document(Dialog(200, Look(Ctrl(1))))).report.unreadable);
 }
 
 TEST(LayoutReaderTest, PathsAreJoinedToTheBaseFolder) {
   const QString ctrls = Element("CtrlInfo", CtrlAttributes(1).Set("CtrlBGPath", "")) +
                         Element("CtrlInfo", CtrlAttributes(2).Set("CtrlBGPath", "\\A\\b c.png"));
   DialogInfo record;
-  ASSERT_TRUE(ReadLayoutDocument(Document(Dialog(201, Look(ctrls))), 201, "Standard", kBase, record));
+  ASSERT_TRUE(
+      ReadLayoutDocument(Document(Dialog(201, Look(ctrls))), 201, "Standard", kBase, record));
   EXPECT_EQ(record.ctrls.at(1).bgPath, "/base");
   EXPECT_EQ(record.ctrls.at(2).bgPath, "/base/A/b c.png");
 
@@ -280,7 +287,8 @@ TEST(LayoutReaderTest, PathsAreJoinedToTheBaseFolder) {
 }
 
 TEST(LayoutReaderTest, TextsAreReadAfterEntityDecoding) {
-  const QString ctrls = Element("CtrlInfo", CtrlAttributes(1).Set("CtrlText", "a < b & \"c\" — 设备"));
+  const QString ctrls =
+      Element("CtrlInfo", CtrlAttributes(1).Set("CtrlText", "a < b & \"c\" — 设备"));
   const Read read = ReadDocument(Document(Dialog(201, Look(ctrls))));
   ASSERT_TRUE(read.result);
   EXPECT_EQ(read.record.ctrls.at(1).text, "a < b & \"c\" — 设备");
@@ -288,14 +296,133 @@ TEST(LayoutReaderTest, TextsAreReadAfterEntityDecoding) {
 
 TEST(LayoutReaderTest, ResetKeepsTheDialogColourAndRectangle) {
   DialogInfo record;
-  ASSERT_TRUE(ReadLayoutDocument(
-      Document(Dialog(201, Look(Ctrl(1)) + String("S", "v"))), 201, "Standard", kBase, record));
+  ASSERT_TRUE(ReadLayoutDocument(Document(Dialog(201, Look(Ctrl(1)) + String("S", "v"))), 201,
+                                 "Standard", kBase, record));
   ResetDialogInfo(record);
   DialogInfo expected;
   expected.bgColorText = "255,255,255";
   expected.bgColor = 0x00FFFFFF;
   expected.rect = {0, 0, 328, 245};
   EXPECT_EQ(record, expected);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Limits: whatever a document says, the record stays small enough for a window.
+
+QString Repeated(QChar character, qsizetype count) { return QString(count, character); }
+
+TEST(LayoutReaderTest, ControlsBeyondTheLimitAreLeftOutInDocumentOrder) {
+  QString ctrls;
+  // Identifiers descending, so that "the first in the document" and "the lowest" differ.
+  const int count = static_cast<int>(kMaxLayoutCtrls) + 76;
+  for (int id = count; id >= 1; --id) {
+    ctrls += Ctrl(id);
+  }
+  // A repeated identifier of a kept control is dropped as always, not counted as left out.
+  ctrls += Ctrl(count);
+  const Read read = ReadDocument(Document(Dialog(201, Look(ctrls))));
+  ASSERT_TRUE(read.result);
+  ASSERT_EQ(read.record.ctrls.size(), kMaxLayoutCtrls);
+  EXPECT_EQ(read.record.ctrls.begin()->first, 77);
+  EXPECT_EQ(read.record.ctrls.rbegin()->first, count);
+  EXPECT_TRUE(read.report.limited);
+  EXPECT_EQ(read.report.notes, QStringList("76 controls beyond the first 1024 were left out"));
+
+  // A missing attribute after the limit is still found.
+  const Read broken = ReadDocument(Document(Dialog(
+      201, Look(ctrls + Element("CtrlInfo", CtrlAttributes(count + 1).Remove("CtrlShow"))))));
+  EXPECT_FALSE(broken.result);
+  EXPECT_TRUE(broken.report.error.contains("CtrlShow"));
+}
+
+TEST(LayoutReaderTest, LongTextsLargeSizesAndEscapingPathsAreCut) {
+  const QString longText = Repeated('x', kMaxLayoutTextLength + 10);
+  // An emoji across the limit: cutting between its two halves would leave half a character.
+  const QString pairAtLimit = Repeated('y', kMaxLayoutTextLength - 1) + QString::fromUtf8("😀");
+  struct Case {
+    const char* scenario;
+    QString body;
+    bool limited;
+    bool dialogTooLarge;
+    std::function<void(const DialogInfo&)> check;
+  };
+  const Case cases[] = {
+      {"a control text of the limit stays whole",
+       Dialog(201, Look(Element("CtrlInfo", CtrlAttributes(1).Set("CtrlText", longText.left(kMaxLayoutTextLength)))))
+       , false, false,
+       [](const DialogInfo& record) { EXPECT_EQ(record.ctrls.at(1).text.size(), kMaxLayoutTextLength); }},
+      {"a longer control text and description are cut",
+       Dialog(201, Look(Element("CtrlInfo", CtrlAttributes(1).Set("CtrlText", longText).Set("CtrlDiscrip", longText)))),
+       true, false,
+       [&](const DialogInfo& record) {
+         EXPECT_EQ(record.ctrls.at(1).text, longText.left(kMaxLayoutTextLength));
+         EXPECT_EQ(record.ctrls.at(1).description.size(), kMaxLayoutTextLength);
+       }},
+      {"a surrogate pair at the limit goes whole",
+       Dialog(201, Look(Element("CtrlInfo", CtrlAttributes(1).Set("CtrlText", pairAtLimit)))), true,
+       false,
+       [](const DialogInfo& record) {
+         EXPECT_EQ(record.ctrls.at(1).text.size(), kMaxLayoutTextLength - 1);
+       }},
+      {"the dialog text and a string value are cut",
+       Dialog(201, Look(Ctrl(1)) + String("S", longText), longText), true, false,
+       [](const DialogInfo& record) {
+         EXPECT_EQ(record.text.size(), kMaxLayoutTextLength);
+         EXPECT_EQ(record.strings.at("S").size(), kMaxLayoutTextLength);
+       }},
+      {"a dialog of 30000 x 30000",
+       Dialog(201, Element("Standard", LookAttributes().Set("DialogPos", "0,0,30000,30000"))), true,
+       true,
+       [](const DialogInfo& record) {
+         EXPECT_EQ(record.rect, (LayoutRect{0, 0, kMaxLayoutDialogSize, kMaxLayoutDialogSize}));
+       }},
+      {"a dialog of the limit",
+       Dialog(201, Element("Standard", LookAttributes().Set("DialogPos", "0,0,4096,4096"))), false,
+       false, [](const DialogInfo& record) { EXPECT_EQ(record.rect.right, 4096); }},
+      {"a control of 30000 x 20 at -10",
+       Dialog(201, Look(Element("CtrlInfo", CtrlAttributes(1).Set("CtrlPos", "-10,5,30000,20")))),
+       true, false,
+       [](const DialogInfo& record) {
+         EXPECT_EQ(record.ctrls.at(1).rect, (LayoutRect{-10, 5, -10 + kMaxLayoutDialogSize, 25}));
+       }},
+      {"image paths that lead out of the base folder read as no image",
+       Dialog(201, Element("Standard", LookAttributes().Set("DialogBGPath", "\\..\\..\\etc\\x.png"),
+                           Element("CtrlInfo", CtrlAttributes(1).Set("CtrlBGPath", "\\A\\..\\..\\x.png")) +
+                               Element("CtrlInfo", CtrlAttributes(2).Set("CtrlBGPath", "x.png")) +
+                               Element("CtrlInfo", CtrlAttributes(3).Set("CtrlBGPath", "\\A\\..\\B\\c.png")))),
+       true, false,
+       [](const DialogInfo& record) {
+         EXPECT_EQ(record.bgPath, "/base");
+         EXPECT_EQ(record.ctrls.at(1).bgPath, "/base");
+         // Without its leading separator a value names a sibling of the folder: "/basex.png".
+         EXPECT_EQ(record.ctrls.at(2).bgPath, "/base");
+         // A ".." that stays inside is as written.
+         EXPECT_EQ(record.ctrls.at(3).bgPath, "/base/A/../B/c.png");
+       }},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.scenario);
+    const Read read = ReadDocument(Document(test.body));
+    ASSERT_TRUE(read.result) << read.report.error.toStdString();
+    EXPECT_EQ(read.report.limited, test.limited) << read.report.notes.join('\n').toStdString();
+    EXPECT_EQ(read.report.dialogTooLarge, test.dialogTooLarge);
+    EXPECT_EQ(read.report.notes.isEmpty(), !test.limited);
+    test.check(read.record);
+  }
+}
+
+TEST(LayoutReaderTest, ManyCutTextsGiveAFewNotes) {
+  QString ctrls;
+  for (int id = 1; id <= 200; ++id) {
+    ctrls += Element("CtrlInfo",
+                     CtrlAttributes(id).Set("CtrlText", Repeated('z', kMaxLayoutTextLength + 1)));
+  }
+  const Read read = ReadDocument(Document(Dialog(201, Look(ctrls))));
+  ASSERT_TRUE(read.result);
+  ASSERT_EQ(read.report.notes.size(), 6);
+  EXPECT_TRUE(read.report.notes[0].contains("CtrlText of 4097 characters cut to 4096"))
+      << read.report.notes[0].toStdString();
+  EXPECT_EQ(read.report.notes[5], "195 more texts were cut the same way");
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <stdexcept>
 #include <vector>
@@ -54,6 +55,25 @@ std::vector<std::string> SplitLines(const std::string& text) {
     lines.push_back(line);
   }
   return lines;
+}
+
+std::map<std::string, std::string> FolderSnapshot(const std::string& folder) {
+  namespace fs = std::filesystem;
+  std::map<std::string, std::string> entries;
+  for (const fs::directory_entry& entry : fs::recursive_directory_iterator(folder)) {
+    const std::string name = fs::relative(entry.path(), folder).string();
+    const fs::file_status status = entry.symlink_status();
+    if (fs::is_symlink(status)) {
+      entries[name] = "link to " + fs::read_symlink(entry.path()).string();
+    } else if (fs::is_regular_file(status)) {
+      entries[name] = "file " + ReadFile(entry.path());
+    } else if (fs::is_directory(status)) {
+      entries[name] = "folder";
+    } else {
+      entries[name] = "other";
+    }
+  }
+  return entries;
 }
 
 }  // namespace testsupport

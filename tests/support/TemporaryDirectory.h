@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdio>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,11 @@ class TemporaryDirectory {
 
 // The whole content of a file, byte for byte; empty when it cannot be read.
 std::string ReadFile(const std::string& path);
+
+// What a folder holds, recursively, without following links: each entry's path relative to the
+// folder, with its kind ("folder", "other"), for a file "file " and its bytes, for a link
+// "link to " and where it points. Tests compare two snapshots to see that nothing changed.
+std::map<std::string, std::string> FolderSnapshot(const std::string& folder);
 
 // Everything written to `file` so far (a tmpfile() standing in for a standard stream), read from
 // its start.
