@@ -20,7 +20,8 @@ inline void Require(bool condition, const char* what) {
 }
 
 // Every text field of a parsed record is NUL-terminated within its 32 bytes and zero after the
-// text; the flag and the time to live keep their construction values.
+// text; the flag keeps its construction value and the time to live lies between the default and a
+// day (a multicast message may carry the device's max-age).
 inline void RequireWellFormed(const DeviceInfo& device) {
   const char* const fields[] = {device.id,    device.ip,        device.host,   device.product,
                                 device.extra, device.osVersion, device.vendor, device.ssid,
@@ -33,7 +34,8 @@ inline void RequireWellFormed(const DeviceInfo& device) {
     }
   }
   Require(!device.reservedFlag, "reservedFlag set");
-  Require(device.timeToLive == kDefaultTimeToLive, "timeToLive changed");
+  Require(device.timeToLive >= kDefaultTimeToLive && device.timeToLive <= kMaximumTimeToLive,
+          "timeToLive out of range");
 }
 
 // The size of the well-formed UTF-8 character at text[at], 0 when none starts there. Written

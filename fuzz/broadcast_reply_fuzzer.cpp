@@ -20,6 +20,8 @@ void CheckReply(const std::uint8_t* data, std::size_t size) {
       "only a 148-byte datagram is a reply");
   if (status == BroadcastReplyStatus::Device) {
     fuzzcheck::RequireWellFormed(device);
+    // A broadcast reply carries no lifetime.
+    fuzzcheck::Require(device.timeToLive == kDefaultTimeToLive, "timeToLive changed");
     // The parser reads the text area up to its first NUL.
     const char* text = reinterpret_cast<const char*>(data) + offsetof(SearchPacket, text);
     fuzzcheck::RequireNoSplitCharacter(
