@@ -3,10 +3,6 @@
 
 #include "app/LayoutCheckCommand.h"
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -27,8 +23,6 @@
 #include "ScopedEnvironment.h"
 #include "TemporaryDirectory.h"
 #include "app/SkinDeployment.h"
-
-extern char** environ;
 
 inline void PrintTo(LayoutCheckCommandLine::Action action, std::ostream* out) {
   constexpr const char* kNames[] = {"Check", "Help", "Error"};
@@ -271,54 +265,6 @@ TEST_F(LayoutCheckCommandTest, FindingsNameUnknownClassesMissingImagesAndFailedF
 // ---------------------------------------------------------------------------------------------
 // The built program
 
-// Runs the built tarvelo with standard output and error in files; returns its exit status.
-int RunTarvelo(const std::vector<std::string>& arguments, const std::string& out,
-               const std::string& err) {
-  // Any command line without --check-layout would start a network search, which this test must
-  // never do outside the network lab.
-  if (arguments.empty() || arguments[0].rfind("--check-layout", 0) != 0) {
-    ADD_FAILURE() << "only --check-layout runs outside the network lab";
-    return -1;
-  }
-  std::vector<std::string> argv = {testsupport::BuiltProgram("tarvelo")};
-  argv.insert(argv.end(), arguments.begin(), arguments.end());
-  std::vector<char*> pointers;
-  for (std::string& argument : argv) {
-    pointers.push_back(argument.data());
-  }
-  pointers.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  // The program must manage without a display and without a platform chosen for it, as on a
-  // server or in a script.
-  std::vector<char*> environment;
-  for (char** entry = environ; *entry != nullptr; ++entry) {
-    const std::string_view variable(*entry);
-    if (variable.rfind("QT_QPA_PLATFORM=", 0) != 0 && variable.rfind("DISPLAY=", 0) != 0 &&
-        variable.rfind("WAYLAND_DISPLAY=", 0) != 0) {
-      environment.push_back(*entry);
-    }
-  }
-  environment.push_back(nullptr);
-  pid_t pid = 0;
-  const int spawned =
-      posix_spawn(&pid, pointers[0], &actions, nullptr, pointers.data(), environment.data());
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) {
-    ADD_FAILURE() << "cannot start " << argv[0];
-    return -1;
-  }
-  int status = 0;
-  if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) {
-    ADD_FAILURE() << argv[0] << " did not exit normally";
-    return -1;
-  }
-  return WEXITSTATUS(status);
-}
-
 // The program as a skin author runs it, on the document of every language code.
 TEST_F(LayoutCheckCommandTest, ShippedDocumentsGiveNoFindingsOnceTheSkinIsDeployed) {
   ASSERT_TRUE(DeploySkinFiles());
@@ -328,7 +274,7 @@ TEST_F(LayoutCheckCommandTest, ShippedDocumentsGiveNoFindingsOnceTheSkinIsDeploy
     const int resource = LayoutResourceForLanguage(code);
     SCOPED_TRACE("document " + std::to_string(resource));
     const std::string layout = Write("layout.xml", DocumentBytes(resource));
-    EXPECT_EQ(RunTarvelo({"--check-layout", layout}, out, err), 0);
+    EXPECT_EQ(hostile::RunLayoutTool({"--check-layout", layout}, out, err).status, 0);
     EXPECT_EQ(testsupport::ReadFile(err), "");
     // Read to its end: all nine controls and all seven strings.
     const QJsonDocument json =
@@ -358,7 +304,8 @@ TEST_F(LayoutCheckCommandTest, BuiltProgramExitsWithTheDocumentedStatuses) {
   const std::string err = folder_.File("err.txt");
   for (const Case& test : cases) {
     SCOPED_TRACE(test.arguments.back());
-    EXPECT_EQ(RunTarvelo(test.arguments, out, err), test.status) << testsupport::ReadFile(err);
+    EXPECT_EQ(hostile::RunLayoutTool(test.arguments, out, err).status, test.status)
+        << testsupport::ReadFile(err);
     const std::string output = testsupport::ReadFile(out);
     if (test.json) {
       QJsonParseError error;

@@ -175,36 +175,12 @@ TEST_F(StorageTest, ClosesUnmountsAndOpensOnlyTheDevicesOwn) {
 
 // A device chooses the text of its address: only a plain dotted IPv4 address is ever opened.
 TEST_F(StorageTest, OnlyADottedIPv4AddressIsOpened) {
+  // The grammar of an address is the engine's own check (tested with the parsers); what is left
+  // here is the way from the window's text to it.
   const std::pair<const char*, bool> addresses[] = {
-      {"192.168.1.20", true},
-      {"0.0.0.0", true},
-      {"255.255.255.255", true},
-      {"10.231.3.9", true},
-      {"", false},
-      {" ", false},
-      {" 10.0.0.1", false},
-      {"10.0.0.1 ", false},
-      {"10.0.0.1\n", false},
-      {"nas.local", false},              // a host name
-      {"evil.example", false},           // another site
-      {"evil.example/phish?x=", false},  // a URL of another site
-      {"http://10.0.0.1", false},        // a whole URL
-      {"10.231.3.9/desc", false},        // a path
-      {"10.0.0.1:8080", false},          // a port
-      {"10.0.0.1@evil.example", false},  // a user part
-      {"::1", false},                    // IPv6
-      {"fe80::1%eth0", false},
-      {"::ffff:10.0.0.1", false},
-      {"010.0.0.1", false},  // a leading zero (octal to some)
-      {"10.0.0.01", false},
-      {"10.0.0", false},      // three parts
-      {"10.0.0.1.5", false},  // five
-      {"167772161", false},   // one number
-      {"0x0a.0.0.1", false},  // hexadecimal
-      {"256.0.0.1", false},
-      {"10..0.1", false},
-      {"10.0.0.1.", false},
-      {"１０.0.0.1", false},  // full-width digits
+      {"10.231.3.9", true},      {"", false},           {"evil.example/phish?x=", false},
+      {"10.0.0.1 && id", false}, {"１０.0.0.1", false},  // full-width digits, which Latin-1 has not
+      {"10.0.0.1\u00e9", false},                         // a Latin-1 letter after the address
   };
   for (const auto& [address, valid] : addresses) {
     SCOPED_TRACE(address);
