@@ -35,10 +35,11 @@ bash "$root/scripts/setup.sh" >&2
 say "configuring and building into $build"
 cmake -S "$root" -B "$build" -G Ninja >&2
 cmake --build "$build" >&2
-# Outside the lab, binding the broadcast search's port 67 needs this capability (or root).
+# Outside the lab, binding the broadcast search's port 67 needs this capability (or root); only
+# the port helper beside the program holds it, and hands the bound socket over.
 if command -v setcap >/dev/null; then
-  "${as_root[@]}" setcap cap_net_bind_service=+ep "$build/bin/tarvelo" 2>/dev/null ||
-    say "could not grant port 67 to tarvelo (setcap); as an ordinary user only the multicast search works"
+  "${as_root[@]}" setcap cap_net_bind_service=+ep "$build/bin/tarvelo-port-helper" 2>/dev/null ||
+    say "could not grant port 67 to tarvelo-port-helper (setcap); as an ordinary user only the multicast search works"
 fi
 tarvelo=$build/bin/tarvelo
 simulator=$build/bin/tarvelo-nas-sim

@@ -16,6 +16,12 @@ packages=(
   # its SMB backend, the launcher, a window manager, two file managers and a Samba server.
   libglib2.0-dev libglib2.0-bin dbus dbus-x11 xdg-utils gvfs gvfs-daemons gvfs-backends
   openbox pcmanfm thunar samba smbclient cifs-utils
+  # Native Wayland sessions, and the end-to-end test on a headless compositor.
+  qt6-wayland weston
+  # The package and the desktop files: building and checking the .deb, the validators of the
+  # desktop entry, the AppStream metainfo and the man page, and the shells the completions are for.
+  dpkg-dev fakeroot lintian file desktop-file-utils appstream libxml2-utils man-db groff-base
+  bash-completion zsh
 )
 
 missing=()

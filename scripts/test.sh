@@ -33,7 +33,8 @@ run_tree() {
   (cd "$root/$dir" && "${launcher[@]}" ctest --output-on-failure --no-tests=error -j "$jobs" ${label:+-L "$label"})
 }
 
-run_tree build "" -DTARVELO_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo || failed+=(build)
+# The package is made from this tree, so it is configured for the prefix the package installs to.
+run_tree build "" -DTARVELO_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr || failed+=(build)
 
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1"
 run_tree build-tsan "unit|lab" -DCMAKE_CXX_COMPILER=clang++ -DTARVELO_TSAN=ON \

@@ -7,9 +7,11 @@
 
 #include <QFileInfo>
 
+#include "app/CommandLine.h"
 #include "app/JsonText.h"
 #include "app/OffscreenApplication.h"
 #include "app/SearchCommand.h"
+#include "app/SkinDeployment.h"
 #include "layout/BasicLayoutFrame.h"
 #include "layout/LayoutClasses.h"
 #include "platform/FontFamilies.h"
@@ -24,8 +26,6 @@ LayoutCheckCommandLine Failure(std::string error) {
   result.error = std::move(error);
   return result;
 }
-
-std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
 bool ParseDialogId(const std::string& text, std::int32_t& value) {
   const char* begin = text.data();
@@ -147,11 +147,6 @@ void AddFinding(QStringList& findings, const QString& finding) {
   }
 }
 
-bool WriteText(std::FILE* stream, const std::string& text) {
-  return std::fwrite(text.data(), 1, text.size(), stream) == text.size() &&
-         std::fflush(stream) == 0;
-}
-
 }  // namespace
 
 LayoutCheckCommandLine ParseLayoutCheckCommandLine(const std::vector<std::string>& arguments) {
@@ -165,6 +160,7 @@ LayoutCheckCommandLine ParseLayoutCommandLine(const std::vector<std::string>& ar
   bool haveDialog = false;
   bool haveVariant = false;
   bool haveOut = false;
+  bool haveSkinDir = false;
   // Help wins wherever it stands, also where a value was expected: "--check-layout --help".
   for (const std::string& argument : arguments) {
     if (argument == "--help" || argument == "-h") {
@@ -183,12 +179,12 @@ LayoutCheckCommandLine ParseLayoutCommandLine(const std::vector<std::string>& ar
       value = argument.substr(equals + 1);
       hasValue = true;
     }
-    if (name != mode && name != "--dialog" && name != "--variant" &&
+    if (name != mode && name != "--dialog" && name != "--variant" && name != "--skin-dir" &&
         !(needsOut && name == "--out")) {
       if (argument.rfind("-", 0) == 0) {
-        return Failure("unknown option " + Quoted(name) + " for " + mode);
+        return Failure("unknown option " + QuotedArgument(name) + " for " + mode);
       }
-      return Failure("unexpected argument " + Quoted(argument));
+      return Failure("unexpected argument " + QuotedArgument(argument));
     }
     if (!hasValue) {
       // A following option is never taken as the value: "--check-layout --dialog 5" forgot the
@@ -198,10 +194,11 @@ LayoutCheckCommandLine ParseLayoutCommandLine(const std::vector<std::string>& ar
       }
       value = arguments[++index];
     }
-    bool& seen = name == mode         ? haveFile
-                 : name == "--dialog" ? haveDialog
-                 : name == "--out"    ? haveOut
-                                      : haveVariant;
+    bool& seen = name == mode           ? haveFile
+                 : name == "--dialog"   ? haveDialog
+                 : name == "--out"      ? haveOut
+                 : name == "--skin-dir" ? haveSkinDir
+                                        : haveVariant;
     if (seen) {
       return Failure(name + " is given twice");
     }
@@ -216,10 +213,15 @@ LayoutCheckCommandLine ParseLayoutCommandLine(const std::vector<std::string>& ar
         return Failure("--out needs a file name");
       }
       result.out = value;
+    } else if (name == "--skin-dir") {
+      if (value.empty()) {
+        return Failure("--skin-dir needs a folder name");
+      }
+      result.options.skinDir = value;
     } else if (name == "--dialog") {
       if (!ParseDialogId(value, result.options.dialogId)) {
         return Failure("--dialog needs a whole number from -2147483648 to 2147483647, not " +
-                       Quoted(value));
+                       QuotedArgument(value));
       }
     } else {
       result.options.variant = value;
@@ -236,7 +238,7 @@ LayoutCheckCommandLine ParseLayoutCommandLine(const std::vector<std::string>& ar
 }
 
 std::string LayoutCheckUsage() {
-  return "Usage: tarvelo --check-layout FILE [--dialog ID] [--variant NAME]\n"
+  return "Usage: tarvelo --check-layout FILE [--dialog ID] [--variant NAME] [--skin-dir DIR]\n"
          "\n"
          "Reads the layout document FILE as the window would and prints what it holds as one\n"
          "JSON object: \"dialog\" (the dialog's record), \"controls\" (one object per control,\n"
@@ -252,7 +254,12 @@ std::string LayoutCheckUsage() {
          "  --variant NAME  the layout variant to read (default " +
          kDefaultCheckVariant +
          ")\n"
+         "  --skin-dir DIR  look for each image in DIR first, by its file name\n"
          "  --help          show this help\n"
+         "\n"
+         "An image is taken from DIR, else from its own file, else, when that file does\n"
+         "not exist, from the program's own skin, so that a document is checked as the\n"
+         "window would show it even before the window first ran.\n"
          "\n"
          "The window keeps at most " +
          std::to_string(kMaxLayoutCtrls) + " controls, cuts texts to " +
@@ -319,6 +326,21 @@ QStringList LayoutWarnings(const DialogInfo& record) {
   return findings;
 }
 
+std::optional<SkinImageSources> LayoutToolImageSources(const std::string& skinDir,
+                                                       std::string& error) {
+  SkinImageSources sources;
+  if (!skinDir.empty()) {
+    const QFileInfo folder(QString::fromLocal8Bit(skinDir));
+    if (!folder.isDir()) {
+      error = "--skin-dir: " + QuotedArgument(skinDir) + " is not a folder";
+      return std::nullopt;
+    }
+    sources.authorFolder = folder.absoluteFilePath();
+  }
+  sources.builtIn = &BuiltInSkinImage;
+  return sources;
+}
+
 int RunLayoutCheckCommand(const std::vector<std::string>& arguments, std::FILE* out,
                           std::FILE* err) {
   const LayoutCheckCommandLine commandLine = ParseLayoutCheckCommandLine(arguments);
@@ -326,12 +348,17 @@ int RunLayoutCheckCommand(const std::vector<std::string>& arguments, std::FILE* 
     case LayoutCheckCommandLine::Action::Help:
       return WriteText(out, LayoutCheckUsage()) ? kExitSuccess : kExitFailure;
     case LayoutCheckCommandLine::Action::Error:
-      std::fprintf(err, "tarvelo: %s (see tarvelo --check-layout --help)\n",
-                   commandLine.error.c_str());
-      return kExitUsage;
+      return UsageError(err, commandLine.error, "--check-layout");
     case LayoutCheckCommandLine::Action::Check:
       break;
   }
+  std::string error;
+  std::optional<SkinImageSources> sources =
+      LayoutToolImageSources(commandLine.options.skinDir, error);
+  if (!sources) {
+    return UsageError(err, error, "--check-layout");
+  }
+  const ScopedSkinImageSources images(std::move(*sources));
   // Qt's own warnings (an unset runtime folder, say) would read like findings about the document.
   const QuietQtMessages quiet;
   const std::unique_ptr<QCoreApplication> application = EnsureOffscreenApplication(false);
@@ -351,10 +378,10 @@ int RunLayoutCheckCommand(const std::vector<std::string>& arguments, std::FILE* 
   const bool sound = read && !report.unreadable && !report.limited;
   findings << report.notes << LayoutWarnings(store.GetDialogInfo());
   for (const QString& finding : findings) {
-    std::fprintf(err, "tarvelo: %s\n", finding.toLocal8Bit().constData());
+    ReportLine(err, finding.toLocal8Bit().toStdString());
   }
   if (!WriteText(out, LayoutToJson(store.GetDialogInfo()))) {
-    std::fprintf(err, "tarvelo: cannot write the result: %s\n", std::strerror(errno));
+    ReportLine(err, std::string("cannot write the result: ") + std::strerror(errno));
     return kExitFailure;
   }
   return sound ? kExitSuccess : kExitFailure;

@@ -1,13 +1,14 @@
 #pragma once
 
-// `tarvelo --check-layout FILE [--dialog ID] [--variant NAME]`: reads a layout document with the
-// layout store, exactly as the window would, and prints the records it holds as one JSON object.
-// On standard error it lists what a skin author should know: why the read failed, what the
-// reader's limits left out or cut, images that cannot be loaded, class names the control factory
-// does not create, fonts that would draw no text. It needs no display.
+// `tarvelo --check-layout FILE [--dialog ID] [--variant NAME] [--skin-dir DIR]`: reads a layout
+// document with the layout store, exactly as the window would, and prints the records it holds as
+// one JSON object. On standard error it lists what a skin author should know: why the read failed,
+// what the reader's limits left out or cut, images that cannot be loaded, class names the control
+// factory does not create, fonts that would draw no text. It needs no display.
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include <QStringList>
 
 #include "layout/LayoutRecords.h"
+#include "platform/SkinFile.h"
 
 inline constexpr std::int32_t kDefaultCheckDialog = 201;
 inline constexpr char kDefaultCheckVariant[] = "Standard";
@@ -23,6 +25,8 @@ struct LayoutCheckOptions {
   std::string file;
   std::int32_t dialogId = kDefaultCheckDialog;
   std::string variant = kDefaultCheckVariant;
+  // A folder of the author's own images, looked in first; empty for none.
+  std::string skinDir;
 
   bool operator==(const LayoutCheckOptions&) const = default;
 };
@@ -47,6 +51,13 @@ LayoutCheckCommandLine ParseLayoutCommandLine(const std::vector<std::string>& ar
 
 // The text of --help, ending in a line break.
 std::string LayoutCheckUsage();
+
+// Where the layout modes find images (SkinImageSources): the author's folder `skinDir` first, the
+// deployed skin next, and the program's own skin for what the deployed skin lacks, so that an
+// account where the window never ran sees the real picture. Nothing, with `error` set, when
+// `skinDir` is given but is not a folder.
+std::optional<SkinImageSources> LayoutToolImageSources(const std::string& skinDir,
+                                                       std::string& error);
 
 // The records as one JSON object with the keys "dialog", "controls" (in control-table order) and
 // "strings", ending in a line break.

@@ -96,7 +96,7 @@ constexpr const char16_t* kInvalidAddressTexts[] = {
 struct SearchOffTexts {
   const char16_t* broadcast;
   const char16_t* multicast;
-  // %1 the search, %2 the port, %3 the program (privilege) or the system's reason (other).
+  // %1 the search, %2 the port, %3 the port helper (privilege) or the system's reason (other).
   const char16_t* privilege;
   const char16_t* held;
   const char16_t* other;

@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QPainter>
 
+#include "app/CommandLine.h"
 #include "app/LayoutCheckCommand.h"
 #include "app/LayoutDialog.h"
 #include "app/OffscreenApplication.h"
@@ -70,17 +71,23 @@ QImage RenderLayout(const QString& path, int dialogId, const QString& variant,
 
 std::string RenderLayoutUsage() {
   return "Usage: tarvelo --render-layout FILE --out PNG [--dialog ID] [--variant NAME]\n"
+         "                               [--skin-dir DIR]\n"
          "\n"
          "Builds the dialog of the layout document FILE as the window would, without a\n"
          "display and without searching, and saves what it would show as the PNG image\n"
          "PNG, of the dialog's size in device pixels: twice the layout's size with\n"
-         "QT_SCALE_FACTOR=2, drawn from the skin's images of twice the size. The window\n"
-         "shape comes from the deployed skin; outside it the image is transparent.\n"
+         "QT_SCALE_FACTOR=2, drawn from the skin's images of twice the size. Outside the\n"
+         "window shape the image is transparent.\n"
          "\n"
          "  --out PNG       the image to write\n"
          "  --dialog ID     the dialog to build (default 201)\n"
          "  --variant NAME  the layout variant to build (default Standard)\n"
+         "  --skin-dir DIR  look for each image in DIR first, by its file name\n"
          "  --help          show this help\n"
+         "\n"
+         "An image (the window shape too) is taken from DIR, else from its own file below\n"
+         "the deployed skin, else, when that file does not exist, from the program's own\n"
+         "skin: the picture is the real one even before the window first ran.\n"
          "\n"
          "Controls beyond the first " +
          std::to_string(kMaxLayoutCtrls) + " are left out and texts cut to " +
@@ -100,18 +107,20 @@ int RunRenderLayoutCommand(const std::vector<std::string>& arguments, std::FILE*
   const LayoutCheckCommandLine commandLine =
       ParseLayoutCommandLine(arguments, "--render-layout", true);
   switch (commandLine.action) {
-    case LayoutCheckCommandLine::Action::Help: {
-      const std::string usage = RenderLayoutUsage();
-      return std::fwrite(usage.data(), 1, usage.size(), out) == usage.size() ? kExitSuccess
-                                                                             : kExitFailure;
-    }
+    case LayoutCheckCommandLine::Action::Help:
+      return WriteText(out, RenderLayoutUsage()) ? kExitSuccess : kExitFailure;
     case LayoutCheckCommandLine::Action::Error:
-      std::fprintf(err, "tarvelo: %s (see tarvelo --render-layout --help)\n",
-                   commandLine.error.c_str());
-      return kExitUsage;
+      return UsageError(err, commandLine.error, "--render-layout");
     case LayoutCheckCommandLine::Action::Check:
       break;
   }
+  std::string error;
+  std::optional<SkinImageSources> sources =
+      LayoutToolImageSources(commandLine.options.skinDir, error);
+  if (!sources) {
+    return UsageError(err, error, "--render-layout");
+  }
+  const ScopedSkinImageSources images(std::move(*sources));
   const QuietQtMessages quiet;
   const std::unique_ptr<QCoreApplication> application = EnsureOffscreenApplication(true);
   const LayoutCheckOptions& options = commandLine.options;
@@ -120,14 +129,14 @@ int RunRenderLayoutCommand(const std::vector<std::string>& arguments, std::FILE*
   const QImage image =
       RenderLayout(path, options.dialogId, QString::fromStdString(options.variant), &problems);
   for (const QString& problem : problems) {
-    std::fprintf(err, "tarvelo: %s\n", problem.toLocal8Bit().constData());
+    ReportLine(err, problem.toLocal8Bit().toStdString());
   }
   if (image.isNull()) {
     return kExitFailure;
   }
   const QString target = QString::fromLocal8Bit(commandLine.out);
   if (!image.save(target, "PNG")) {
-    std::fprintf(err, "tarvelo: cannot write %s\n", target.toLocal8Bit().constData());
+    ReportLine(err, "cannot write " + target.toLocal8Bit().toStdString());
     return kExitFailure;
   }
   return kExitSuccess;

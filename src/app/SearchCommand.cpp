@@ -21,6 +21,7 @@
 #include "app/Messages.h"
 #include "app/SkinDeployment.h"
 #include "diag/LogSystem.h"
+#include "discovery/PortHelper.h"
 #include "discovery/SearchDeviceManager.h"
 
 namespace {
@@ -28,18 +29,6 @@ namespace {
 // How long the command waits, after stopping the engine, for the receive threads to end before
 // it exits anyway. They end within moments of their sockets being shut down.
 constexpr std::chrono::seconds kWorkerExitWait{5};
-
-// A user-given text inside a one-line error message: quoted, with control characters shown as
-// '?' so that the message stays one line on the terminal.
-std::string Quoted(const std::string& text) {
-  std::string quoted = "'";
-  for (const char ch : text) {
-    const auto byte = static_cast<unsigned char>(ch);
-    quoted += (byte < 0x20 || byte == 0x7F) ? '?' : ch;
-  }
-  quoted += "'";
-  return quoted;
-}
 
 // Reads a whole decimal number from `minimum` to `maximum`; false for anything else, including
 // a plus sign, blanks, fractions and numbers too large for any integer type.
@@ -65,6 +54,8 @@ SearchCommandLine Failure(std::string message) {
 // The stream that --events writes to; null when events are off or the search has ended. Read
 // on the workers' receive threads.
 std::atomic<std::FILE*> eventStream{nullptr};
+// Whether events are written as parsable lines rather than JSON; set before the engine starts.
+std::atomic<bool> parsableEvents{false};
 
 // The found-device callback of the headless search: files the report exactly as the window
 // does, then prints it when --events asked for it. The engine serialises every call under its
@@ -73,7 +64,9 @@ std::int32_t HeadlessDeviceFoundHandler(const DeviceInfo* device, std::int32_t p
   DeviceFoundHandler(device, port);
   std::FILE* stream = eventStream.load();
   if (device != nullptr && stream != nullptr) {
-    const std::string line = DeviceEventToJson(*device, port) + "\n";
+    const std::string line = (parsableEvents.load() ? DeviceEventToParsable(*device, port)
+                                                    : DeviceEventToJson(*device, port)) +
+                             "\n";
     std::fwrite(line.data(), 1, line.size(), stream);
     std::fflush(stream);
   }
@@ -170,7 +163,7 @@ SearchCommandLine ParseSearchCommandLine(const std::vector<std::string>& argumen
         result.action = SearchCommandLine::Action::Help;
         return result;
       }
-      return Failure("unexpected argument " + Quoted(argument));
+      return Failure("unexpected argument " + QuotedArgument(argument));
     }
     // Both "--seconds 5" and "--seconds=5" are accepted.
     std::string name = argument;
@@ -182,10 +175,10 @@ SearchCommandLine ParseSearchCommandLine(const std::vector<std::string>& argumen
       hasValue = true;
     }
     const bool takesValue = name == "--seconds" || name == "--passes" || name == "--log";
-    const bool isFlag =
-        name == "--search" || name == "--json" || name == "--events" || name == "--help";
+    const bool isFlag = name == "--search" || name == "--json" || name == "--parsable" ||
+                        name == "--events" || name == "--help";
     if (!takesValue && !isFlag) {
-      return Failure("unknown option " + Quoted(name));
+      return Failure("unknown option " + QuotedArgument(name));
     }
     if (isFlag && hasValue) {
       return Failure(name + " takes no value");
@@ -211,17 +204,19 @@ SearchCommandLine ParseSearchCommandLine(const std::vector<std::string>& argumen
     }
     if (name == "--json") {
       result.options.json = true;
+    } else if (name == "--parsable") {
+      result.options.parsable = true;
     } else if (name == "--events") {
       result.options.events = true;
     } else if (name == "--seconds") {
       if (!ParseCount(value, 1, kMaxSearchSeconds, result.options.seconds)) {
         return Failure("--seconds needs a whole number from 1 to " +
-                       std::to_string(kMaxSearchSeconds) + ", not " + Quoted(value));
+                       std::to_string(kMaxSearchSeconds) + ", not " + QuotedArgument(value));
       }
     } else if (name == "--passes") {
       if (!ParseCount(value, 1, kMaxSearchPasses, result.options.passes)) {
         return Failure("--passes needs a whole number from 1 to " +
-                       std::to_string(kMaxSearchPasses) + ", not " + Quoted(value));
+                       std::to_string(kMaxSearchPasses) + ", not " + QuotedArgument(value));
       }
     } else if (name == "--log") {
       if (value.empty()) {
@@ -234,6 +229,9 @@ SearchCommandLine ParseSearchCommandLine(const std::vector<std::string>& argumen
       result.options.logFile = value;
     }
   }
+  if (result.options.json && result.options.parsable) {
+    return Failure("--json and --parsable cannot be combined");
+  }
   if (!search) {
     if (firstSearchOption.empty()) {
       return Failure("no command given; use --search");
@@ -245,7 +243,8 @@ SearchCommandLine ParseSearchCommandLine(const std::vector<std::string>& argumen
 }
 
 std::string SearchUsage() {
-  return "Usage: tarvelo --search [--seconds N] [--passes K] [--json] [--events] [--log FILE]\n"
+  return "Usage: tarvelo --search [--seconds N] [--passes K] [--json | --parsable] [--events]\n"
+         "                        [--log FILE]\n"
          "\n"
          "Searches the local network for storage devices without a window and prints what\n"
          "it found.\n"
@@ -259,31 +258,38 @@ std::string SearchUsage() {
          std::to_string(kMaxSearchPasses) + " (default " + std::to_string(kDefaultSearchPasses) +
          ")\n"
          "  --json        print the devices as a JSON array instead of a table\n"
-         "  --events      also print every report the moment it arrives, one JSON object\n"
-         "                per line with the reporting port, before the final result\n"
+         "  --parsable    print one device per line for scripts: \"=\" and the fields,\n"
+         "                separated by ';' (see below)\n"
+         "  --events      also print every report the moment it arrives, before the final\n"
+         "                result: one JSON object per line with the reporting port, or with\n"
+         "                --parsable a line of \"+\", the port and the fields\n"
          "  --log FILE    write the diagnostic log to FILE (its echo goes to standard error)\n"
          "  --help        show this help\n"
          "\n"
          "The device list is not cleared between passes: the result holds every device heard\n"
-         "during the whole run, in the order first heard, with its latest details. A device\n"
-         "that announced its departure (and was not heard again) is left out.\n"
+         "during the whole run with its latest details. A device that announced its departure\n"
+         "(and was not heard again) is left out. The table and the parsable lines are sorted\n"
+         "by IP address; the JSON array is in the order the devices were first heard.\n"
+         "\n"
+         "Parsable fields, in this order: id;ip;host;product;extra;osVersion;vendor;ssid;\n"
+         "mac0;mac1;type;timeToLive. In a field '\\' is written \"\\\\\", ';' is written \"\\;\"\n"
+         "and a control character as '\\' and three decimal digits of its byte (\"\\010\"\n"
+         "for a line break); other bytes, UTF-8 included, stand as they are.\n"
+         "\n"
+         "\"No devices found.\" and every other message go to standard error.\n"
          "\n"
          "Exit status: 0 when the search ran (also when it found nothing), 1 when the result\n"
-         "could not be written, 2 for a usage error.\n"
-         "\n"
-         "To check a layout document instead: tarvelo --check-layout --help\n";
+         "could not be written, 2 for a usage error, 3 when one of the searches could not\n"
+         "run (its port is taken or not permitted; what the others found is printed).\n";
 }
 
 int RunSearchCommand(const std::vector<std::string>& arguments, std::FILE* out, std::FILE* err) {
   const SearchCommandLine commandLine = ParseSearchCommandLine(arguments);
   switch (commandLine.action) {
-    case SearchCommandLine::Action::Help: {
-      const std::string usage = SearchUsage();
-      return WriteAll(out, QByteArray::fromStdString(usage)) ? kExitSuccess : kExitFailure;
-    }
+    case SearchCommandLine::Action::Help:
+      return WriteText(out, SearchUsage()) ? kExitSuccess : kExitFailure;
     case SearchCommandLine::Action::Error:
-      std::fprintf(err, "tarvelo: %s (see tarvelo --help)\n", commandLine.error.c_str());
-      return kExitUsage;
+      return UsageError(err, commandLine.error);
     case SearchCommandLine::Action::Search:
       break;
   }
@@ -300,8 +306,8 @@ int RunSearch(const SearchOptions& options, std::FILE* out, std::FILE* err) {
     // once instead of finding an empty file afterwards.
     std::FILE* probe = std::fopen(options.logFile.c_str(), "a");
     if (probe == nullptr) {
-      std::fprintf(err, "tarvelo: --log: cannot open %s: %s\n", Quoted(options.logFile).c_str(),
-                   std::strerror(errno));
+      ReportLine(err, "--log: cannot open " + QuotedArgument(options.logFile) + ": " +
+                          std::strerror(errno));
       return kExitUsage;
     }
     std::fclose(probe);
@@ -316,14 +322,17 @@ int RunSearch(const SearchOptions& options, std::FILE* out, std::FILE* err) {
   // A reader that goes away (`| head -1`) makes writes fail with EPIPE instead of ending the
   // process from a worker thread in the middle of a hand-off.
   std::signal(SIGPIPE, SIG_IGN);
+  parsableEvents.store(options.parsable);
   eventStream.store(options.events ? out : nullptr);
   SearchDeviceManager& manager = SearchDeviceManager::Instance();
   SearchDeviceManager::foundCallback.store(&HeadlessDeviceFoundHandler);
   manager.autoRefreshLocalIP = true;
   manager.StartSearch();
   // A search that cannot run does not stop the others, but the user is told which and why.
-  const QString program = QFile::symLinkTarget(QStringLiteral("/proc/self/exe"));
-  for (const SearchOff& search : manager.SearchesOff()) {
+  // The privilege belongs to the port helper, never to this program.
+  const QString program = QString::fromStdString(PortHelperPath());
+  const std::vector<SearchOff> searchesOff = manager.SearchesOff();
+  for (const SearchOff& search : searchesOff) {
     std::fprintf(
         err, "tarvelo: %s\n",
         SearchOffWarning(GetDisplayLanguageCode(), search, program).toLocal8Bit().constData());
@@ -348,9 +357,16 @@ int RunSearch(const SearchOptions& options, std::FILE* out, std::FILE* err) {
     eventStream.store(nullptr);
     devices = table.CopyAll();
   }
+  const std::size_t found = devices.size();
 
-  const QByteArray result = options.json ? QByteArray::fromStdString(DevicesToJson(devices))
-                                         : FormatDeviceTable(devices).toLocal8Bit();
+  QByteArray result;
+  if (options.json) {
+    result = QByteArray::fromStdString(DevicesToJson(devices));
+  } else if (options.parsable) {
+    result = QByteArray::fromStdString(DevicesToParsable(SortedByAddress(std::move(devices))));
+  } else {
+    result = FormatDeviceTable(SortedByAddress(std::move(devices))).toLocal8Bit();
+  }
   const bool written = WriteAll(out, result);
   // Saved at once: stopping the workers shuts their sockets down, which sets errno as well.
   const int writeError = errno;
@@ -358,10 +374,13 @@ int RunSearch(const SearchOptions& options, std::FILE* out, std::FILE* err) {
   manager.StopSearch();
   manager.WaitForWorkThreads(kWorkerExitWait);
   if (!written) {
-    std::fprintf(err, "tarvelo: cannot write the result: %s\n", std::strerror(writeError));
+    ReportLine(err, std::string("cannot write the result: ") + std::strerror(writeError));
     return kExitFailure;
   }
-  return kExitSuccess;
+  if (found == 0) {
+    ReportLine(err, "No devices found.");
+  }
+  return searchesOff.empty() ? kExitSuccess : kExitSearchOff;
 }
 
 std::string DeviceToJson(const DeviceInfo& device) { return DeviceJsonFields(device) + "}"; }
@@ -383,9 +402,51 @@ std::string DevicesToJson(const std::vector<DeviceInfo>& devices) {
   return json;
 }
 
+std::vector<DeviceInfo> SortedByAddress(std::vector<DeviceInfo> devices) {
+  const DeviceField& address = DeviceFieldOf("ip");
+  std::vector<std::pair<QString, std::size_t>> keys;
+  keys.reserve(devices.size());
+  for (std::size_t index = 0; index < devices.size(); ++index) {
+    keys.emplace_back(SortKeyOf(address, devices[index]), index);
+  }
+  std::stable_sort(keys.begin(), keys.end(),
+                   [](const auto& left, const auto& right) { return left.first < right.first; });
+  std::vector<DeviceInfo> sorted;
+  sorted.reserve(devices.size());
+  for (const auto& key : keys) {
+    sorted.push_back(devices[key.second]);
+  }
+  return sorted;
+}
+
+std::string DeviceToParsable(const DeviceInfo& device) {
+  std::string line;
+  bool first = true;
+  for (const DeviceField& field : DeviceFields()) {
+    if (!first) {
+      line += ';';
+    }
+    first = false;
+    line += ParsableField(field.text(device).toStdString());
+  }
+  return line;
+}
+
+std::string DevicesToParsable(const std::vector<DeviceInfo>& devices) {
+  std::string lines;
+  for (const DeviceInfo& device : devices) {
+    lines += "=;" + DeviceToParsable(device) + "\n";
+  }
+  return lines;
+}
+
+std::string DeviceEventToParsable(const DeviceInfo& device, std::int32_t port) {
+  return "+;" + std::to_string(port) + ";" + DeviceToParsable(device);
+}
+
 QString FormatDeviceTable(const std::vector<DeviceInfo>& devices) {
   if (devices.empty()) {
-    return QStringLiteral("No devices found.\n");
+    return QString();
   }
   std::vector<std::vector<QString>> rows(1);
   for (const TableColumn& column : kTableColumns) {

@@ -12,6 +12,7 @@
 
 #include <QString>
 
+#include "app/CommandLine.h"
 #include "app/DeviceFields.h"
 #include "app/JsonText.h"
 #include "discovery/DeviceInfo.h"
@@ -21,15 +22,12 @@ inline constexpr int kMaxSearchSeconds = 24 * 60 * 60;
 inline constexpr int kDefaultSearchPasses = 1;
 inline constexpr int kMaxSearchPasses = 1000;
 
-// Exit statuses of the command-line modes.
-inline constexpr int kExitSuccess = 0;
-inline constexpr int kExitFailure = 1;
-inline constexpr int kExitUsage = 2;
-
 struct SearchOptions {
   int seconds = kDefaultSearchSeconds;
   int passes = kDefaultSearchPasses;
   bool json = false;
+  // One device per line, its fields separated by ';' (ParsableField); excludes `json`.
+  bool parsable = false;
   bool events = false;
   // Empty: the diagnostic log stays off, as in the window.
   std::string logFile;
@@ -57,7 +55,8 @@ std::string SearchUsage();
 int RunSearchCommand(const std::vector<std::string>& arguments, std::FILE* out, std::FILE* err);
 
 // One headless search with valid options. Opens sockets: run it only where the search may be
-// sent. Returns the exit status.
+// sent. Returns the exit status: kExitSearchOff when one of the searches could not run (the others
+// ran and their devices are printed).
 int RunSearch(const SearchOptions& options, std::FILE* out, std::FILE* err);
 
 // One record as a JSON object on one line, keys in record order: id, ip, host, product, extra,
@@ -68,8 +67,21 @@ std::string DeviceEventToJson(const DeviceInfo& device, std::int32_t port);
 // The final result of --json: an array with one object per line, ending in a line break.
 std::string DevicesToJson(const std::vector<DeviceInfo>& devices);
 
+// The devices ordered by IP address, by its number; an address that is not dotted IPv4 text
+// after every one that is, in text order. Stable: records of one address keep their order.
+std::vector<DeviceInfo> SortedByAddress(std::vector<DeviceInfo> devices);
+
+// A record's fields for --parsable, each escaped with ParsableField and joined by ';', in record
+// order (the keys of DeviceToJson); without a line break.
+std::string DeviceToParsable(const DeviceInfo& device);
+// The final result of --parsable: "=;" and the record's fields, one line per device; empty when
+// there are none.
+std::string DevicesToParsable(const std::vector<DeviceInfo>& devices);
+// One hand-off as --events --parsable prints it: "+;PORT;" and the record's fields.
+std::string DeviceEventToParsable(const DeviceInfo& device, std::int32_t port);
+
 // The final result as text: a header line and one line per device, ending in a line break;
-// "No devices found." alone when there are none. Columns are aligned by display width under the
-// C library's current locale (a wide CJK character takes two columns, a combining mark none),
-// so that they line up on a terminal of that locale.
+// empty when there are none (the search then says "No devices found." on standard error). Columns
+// are aligned by display width under the C library's current locale (a wide CJK character takes two
+// columns, a combining mark none), so that they line up on a terminal of that locale.
 QString FormatDeviceTable(const std::vector<DeviceInfo>& devices);

@@ -211,6 +211,16 @@ int LayoutResourceForLanguageId(std::uint16_t langId) {
   return LayoutResourceForLanguage(DisplayLanguageCode(langId));
 }
 
+QByteArray BuiltInSkinImage(const QString& fileName) {
+  for (const SkinImageResource& image : kSkinImages) {
+    if (LastComponent(image.fileName) == QFile::encodeName(fileName)) {
+      QFile resource(SkinResourcePath(image.id, QString::fromUtf16(image.type)));
+      return resource.open(QIODevice::ReadOnly) ? resource.readAll() : QByteArray();
+    }
+  }
+  return QByteArray();
+}
+
 QString SkinResourcePath(int id, const QString& type) {
   return QStringLiteral(":/skin/%1/%2").arg(type).arg(id);
 }

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include <QByteArray>
 #include <QString>
 
 // Skin folders relative to the working base folder (platform/WorkingFolder.h).
@@ -91,6 +92,10 @@ int LayoutResourceForLanguageId(std::uint16_t langId);
 
 // The Qt resource path of a skin resource, ":/skin/TYPE/ID".
 QString SkinResourcePath(int id, const QString& type);
+
+// The encoded bytes of the program's own skin image whose file name (without folder) is
+// `fileName` ("logo.png", "logo@2x.png"); empty for a name the skin does not carry.
+QByteArray BuiltInSkinImage(const QString& fileName);
 
 // Writes the resource (id, type) to `path`: into a temporary file beside it, renamed over `path`
 // once complete, so that a symbolic link, FIFO or device node at `path` is replaced and never

@@ -9,6 +9,7 @@
 
 #include <QDBusConnection>
 #include <QFile>
+#include <QGuiApplication>
 
 #include "diag/LogSystem.h"
 #include "discovery/SearchProtocol.h"
@@ -104,12 +105,17 @@ int CloseExplorerWindows(const QString& address) {
     return 0;
   }
   const std::optional<int> asked = CurrentStorageSystem().CloseFileManagerWindows(address);
+  // Wayland has no way for one program to close another's windows.
+  const bool wayland = !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+                       QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
   if (!asked) {
-    WriteLog("My Storage: no X display, file-manager windows of %s not looked for",
+    WriteLog(wayland ? "My Storage: Wayland session without an X display, file-manager windows "
+                       "of %s cannot be closed"
+                     : "My Storage: no X display, file-manager windows of %s not looked for",
              Utf8(address).constData());
     return 0;
   }
-  if (qEnvironmentVariableIsSet("WAYLAND_DISPLAY")) {
+  if (wayland) {
     // Windows of Wayland clients are out of reach of X11; only those through XWayland are seen.
     WriteLog("My Storage: Wayland session, only X11 file-manager windows of %s looked for",
              Utf8(address).constData());

@@ -1,5 +1,6 @@
 #include "app/VexiloApp.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -10,6 +11,7 @@
 #include <QLockFile>
 #include <QMessageBox>
 #include <QMetaObject>
+#include <QTimer>
 
 #include "app/DeviceTable.h"
 #include "app/InstanceFolder.h"
@@ -17,6 +19,7 @@
 #include "app/SkinDeployment.h"
 #include "app/StorageAccess.h"
 #include "app/VexiloDlg.h"
+#include "controls/BasicDialog.h"
 #include "diag/LogSystem.h"
 #include "discovery/SearchDeviceManager.h"
 
@@ -26,6 +29,9 @@ MessageBoxHook messageBoxHook = nullptr;
 
 // How long a second start waits for the running window to take its command.
 constexpr int kBringToFrontWaitMs = 2000;
+// The most a connection may send before its line ends: the command, a space, the longest token
+// and the line end, with room to spare. A longer line is never read.
+constexpr qint64 kBringToFrontLineLimit = 512;
 // How long the exit waits for each search worker's receive thread to end.
 constexpr auto kWorkerExitWait = std::chrono::seconds(5);
 // How long the exit waits for a My Storage sequence still talking to GVFS or the file manager
@@ -36,6 +42,11 @@ QString ErrorTextOf(int error) { return QString::fromLocal8Bit(std::strerror(err
 
 QString ServerPath(const QString& folder) {
   return folder + QLatin1Char('/') + QString::fromLatin1(kProductTitle);
+}
+
+QByteArray ValidTokenOrNothing(const char* name) {
+  const QByteArray token = qgetenv(name);
+  return IsValidActivationToken(token) ? token : QByteArray();
 }
 
 void ShowMessage(const QString& caption, const QString& text) {
@@ -74,20 +85,54 @@ QString DeployFailureMessage(int languageCode) {
 
 void SetMessageBoxHook(MessageBoxHook hook) { messageBoxHook = hook; }
 
-bool SendBringToFront(const QString& folder) {
+bool IsValidActivationToken(const QByteArray& token) {
+  return !token.isEmpty() && token.size() <= kActivationTokenMaxLength &&
+         std::all_of(token.begin(), token.end(), [](char c) { return c > ' ' && c < 0x7F; });
+}
+
+const ActivationTokens& LaunchActivationTokens() {
+  static const ActivationTokens tokens{ValidTokenOrNothing("XDG_ACTIVATION_TOKEN"),
+                                       ValidTokenOrNothing("DESKTOP_STARTUP_ID")};
+  return tokens;
+}
+
+void ForgetActivationTokens() {
+  qunsetenv("XDG_ACTIVATION_TOKEN");
+  qunsetenv("DESKTOP_STARTUP_ID");
+}
+
+QByteArray BringToFrontLine(const QByteArray& token) {
+  QByteArray line = QByteArray::number(kBringToFrontCommand);
+  if (!token.isEmpty()) {
+    line += ' ' + token;
+  }
+  return line + '\n';
+}
+
+std::optional<QByteArray> ParseBringToFrontLine(const QByteArray& line) {
+  const QByteArray text = line.trimmed();
+  const qsizetype space = text.indexOf(' ');
+  if ((space < 0 ? text : text.left(space)) != QByteArray::number(kBringToFrontCommand)) {
+    return std::nullopt;
+  }
+  const QByteArray token = space < 0 ? QByteArray() : text.mid(space + 1).trimmed();
+  return IsValidActivationToken(token) ? token : QByteArray();
+}
+
+bool SendBringToFront(const QString& folder, const QByteArray& token) {
   QLocalSocket socket;
   socket.connectToServer(ServerPath(folder));
   if (!socket.waitForConnected(kBringToFrontWaitMs)) {
     return false;
   }
-  socket.write(QByteArray::number(kBringToFrontCommand) + '\n');
+  socket.write(BringToFrontLine(token));
   const bool written = socket.waitForBytesWritten(kBringToFrontWaitMs);
   socket.disconnectFromServer();
   return written;
 }
 
-std::unique_ptr<QLocalServer> ListenForBringToFront(const QString& folder,
-                                                    const std::function<void()>& onCommand) {
+std::unique_ptr<QLocalServer> ListenForBringToFront(
+    const QString& folder, const std::function<void(const QByteArray& token)>& onCommand) {
   auto server = std::make_unique<QLocalServer>();
   server->setSocketOptions(QLocalServer::UserAccessOption);
   // A socket file left by a crashed instance is in the way; this instance holds the lock.
@@ -100,9 +145,13 @@ std::unique_ptr<QLocalServer> ListenForBringToFront(const QString& folder,
     while (QLocalSocket* socket = raw->nextPendingConnection()) {
       QObject::connect(socket, &QLocalSocket::readyRead, socket, [socket, onCommand] {
         while (socket->canReadLine()) {
-          if (socket->readLine().trimmed() == QByteArray::number(kBringToFrontCommand)) {
-            onCommand();
+          if (const std::optional<QByteArray> token = ParseBringToFrontLine(socket->readLine())) {
+            onCommand(*token);
           }
+        }
+        // A line that does not end within the limit is no command; the connection goes.
+        if (socket->bytesAvailable() > kBringToFrontLineLimit) {
+          socket->abort();
         }
       });
       QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
@@ -135,7 +184,11 @@ CVexiloApp::InstanceLock CVexiloApp::TakeInstanceLock() {
   const QLockFile::LockError error = instanceMutex->error();
   instanceMutex.reset();
   if (error == QLockFile::LockFailedError) {
-    SendBringToFront(instanceFolder_);
+    // The token of this start lets the running window come to the front; passed on, it must not
+    // stay in the environment of this process.
+    const ActivationTokens& tokens = LaunchActivationTokens();
+    ForgetActivationTokens();
+    SendBringToFront(instanceFolder_, tokens.wayland.isEmpty() ? tokens.x11 : tokens.wayland);
     return InstanceLock::kOtherInstance;
   }
   // The folder was usable a moment ago, or the lock file in it is not this user's to open.
@@ -169,8 +222,18 @@ bool CVexiloApp::InitInstance() {
     WriteLog("%s", instanceFolderNote_.toLocal8Bit().constData());
   }
   CVexiloDlg dialog;
-  const std::unique_ptr<QLocalServer> server =
-      ListenForBringToFront(instanceFolder_, [&dialog] { dialog.OnBringToFront(); });
+  const std::unique_ptr<QLocalServer> server = ListenForBringToFront(
+      instanceFolder_, [&dialog](const QByteArray& token) { dialog.OnBringToFront(token); });
+  // Qt's X11 platform has ended an announced start with the window's first showing; Qt's Wayland
+  // platform does not activate a new window with the compositor's token, so the window asks for
+  // it once shown. Neither token stays for the programs that the window starts.
+  QTimer::singleShot(0, &dialog, [&dialog] {
+    const QByteArray token = LaunchActivationTokens().wayland;
+    if (!token.isEmpty() && IsWaylandPlatform()) {
+      dialog.OnBringToFront(token);
+    }
+    ForgetActivationTokens();
+  });
   dialog.DoModal();
   return false;
 }

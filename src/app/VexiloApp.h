@@ -5,8 +5,10 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
+#include <QByteArray>
 #include <QString>
 
 class QLockFile;
@@ -63,11 +65,41 @@ class CVexiloApp {
   QString instanceFolderNote_;
 };
 
-// Sends the bring-to-front command to the window of the instance whose runtime folder is
-// `folder`. False when none answers.
-bool SendBringToFront(const QString& folder);
+// The longest activation token a second start passes on; launchers' tokens are far shorter.
+inline constexpr int kActivationTokenMaxLength = 256;
 
-// Listens in `folder` for the bring-to-front command on behalf of `onCommand`; the server is the
-// window's.
-std::unique_ptr<QLocalServer> ListenForBringToFront(const QString& folder,
-                                                    const std::function<void()>& onCommand);
+// True for an activation token that may be passed on and used: 1 to kActivationTokenMaxLength
+// printable ASCII characters, no space.
+bool IsValidActivationToken(const QByteArray& token);
+
+// The activation tokens this process was started with, each empty unless valid:
+// XDG_ACTIVATION_TOKEN (a Wayland compositor's) and DESKTOP_STARTUP_ID (an X11 launcher's), as the
+// environment held them at the first call. Qt's X11 platform takes DESKTOP_STARTUP_ID out of the
+// environment when it connects, so the first call comes before the application object exists.
+struct ActivationTokens {
+  QByteArray wayland;
+  QByteArray x11;
+};
+const ActivationTokens& LaunchActivationTokens();
+
+// Removes both tokens from the environment: a token is good for one activation, and programs this
+// one starts (a browser, a file manager) must not present it as theirs.
+void ForgetActivationTokens();
+
+// The line a second start sends: the command number, then a space and the activation token when
+// it has one ("1124 TOKEN\n").
+QByteArray BringToFrontLine(const QByteArray& token);
+
+// Reads one line that a second start sent, its line end removed: nothing when it is not the
+// bring-to-front command; else the token that came with it, empty when none came or when it is
+// not a valid token (the window still comes to the front, as well as it can without one).
+std::optional<QByteArray> ParseBringToFrontLine(const QByteArray& line);
+
+// Sends the bring-to-front command with `token` (may be empty) to the window of the instance
+// whose runtime folder is `folder`. False when none answers.
+bool SendBringToFront(const QString& folder, const QByteArray& token = {});
+
+// Listens in `folder` for the bring-to-front command on behalf of `onCommand`, which gets the
+// command's activation token (empty when none came); the server is the window's.
+std::unique_ptr<QLocalServer> ListenForBringToFront(
+    const QString& folder, const std::function<void(const QByteArray& token)>& onCommand);

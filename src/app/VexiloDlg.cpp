@@ -33,9 +33,11 @@
 #include "controls/ShowCtrls.h"
 #include "controls/StandardListCtrl.h"
 #include "diag/LogSystem.h"
+#include "discovery/PortHelper.h"
 #include "discovery/SearchDeviceManager.h"
 #include "layout/LayoutValues.h"
 #include "platform/DesktopOpen.h"
+#include "platform/StartupNotification.h"
 #include "platform/WorkingFolder.h"
 
 namespace {
@@ -632,10 +634,24 @@ void CVexiloDlg::CopyText(const QString& text) {
   }
 }
 
-void CVexiloDlg::OnBringToFront() {
+void CVexiloDlg::OnBringToFront(const QByteArray& token) {
   // Above every other window, without staying on top.
   showNormal();
   raise();
+  if (token.isEmpty()) {
+    activateWindow();
+    return;
+  }
+  if (IsWaylandPlatform()) {
+    // Qt's Wayland platform takes the token for the activation request from the environment.
+    qputenv("XDG_ACTIVATION_TOKEN", token);
+    activateWindow();
+    // Qt removes it once used; a compositor without activation leaves it unused, and it must not
+    // reach the programs the window starts.
+    qunsetenv("XDG_ACTIVATION_TOKEN");
+    return;
+  }
+  CompleteX11Startup(windowHandle(), token);
   activateWindow();
 }
 
@@ -768,7 +784,8 @@ void CVexiloDlg::ShowSearchWarnings() {
   if (!ControlsBound()) {
     return;
   }
-  const QString program = QFile::symLinkTarget(QStringLiteral("/proc/self/exe"));
+  // The privilege belongs to the port helper, never to this program.
+  const QString program = QString::fromStdString(PortHelperPath());
   QStringList lines;
   for (const SearchOff& search : SearchesOff()) {
     lines << SearchOffWarning(GetDisplayLanguageCode(), search, program);

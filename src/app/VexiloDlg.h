@@ -99,7 +99,11 @@ class CVexiloDlg : public CLayoutDialog {
   void OnListDblClk();
   // Return or Enter in the list: logs in to the selected row's device, as a double click does.
   void OnListReturn();
-  void OnBringToFront();
+  // Brings the window to the front for a second start; `token` is the activation token that start
+  // passed on (empty when it had none), which lets the window past the desktop's focus-stealing
+  // prevention: on Wayland, where a window cannot raise itself, the compositor activates it for a
+  // valid token; on X11 the token ends the second start's startup notification.
+  void OnBringToFront(const QByteArray& token = {});
   // Shows, at the foot of the device list, a line for each search that does not run (its port
   // could not be used) with what to do; hides it when every search runs. The whole text is the
   // line's tooltip, and a click on the line shows it in a message that can be copied.

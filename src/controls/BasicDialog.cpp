@@ -7,6 +7,7 @@
 
 #include <QAbstractButton>
 #include <QBitmap>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -182,7 +183,17 @@ void CBasicDialog::paintEvent(QPaintEvent*) {
       DrawBuffer(size(), devicePixelRatioF(), [this](QPainter& painter) { DrawDialog(painter); });
   // The owner sees the freshly drawn buffer before it goes to the screen.
   OnDialogDrawn(buffer);
-  QPainter(this).drawImage(QPoint(0, 0), buffer);
+  QPainter painter(this);
+  // A translucent window shows what lies outside its shape (the cut corners) as transparent
+  // pixels, and the buffer only inside it.
+  if (testAttribute(Qt::WA_TranslucentBackground) && !mask().isEmpty()) {
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.setClipRegion(QRegion(rect()).subtracted(mask()));
+    painter.fillRect(rect(), Qt::transparent);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    painter.setClipRegion(mask());
+  }
+  painter.drawImage(QPoint(0, 0), buffer);
 }
 
 void CBasicDialog::resizeEvent(QResizeEvent* event) {
@@ -199,7 +210,25 @@ void CBasicDialog::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
 }
 
-CBasicNoneBorderDlg::CBasicNoneBorderDlg() = default;
+bool IsWaylandPlatform() {
+  return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
+
+CBasicNoneBorderDlg::CBasicNoneBorderDlg() {
+  // A Wayland compositor takes a window's mask as its input region only and still shows the whole
+  // rectangle; there the cut corners have to be transparent pixels. On X11 the mask shapes the
+  // window itself, and a translucent window would show black corners without a compositor.
+  if (IsWaylandPlatform()) {
+    UseTranslucentShape();
+  }
+}
+
+void CBasicNoneBorderDlg::UseTranslucentShape() {
+  setAttribute(Qt::WA_TranslucentBackground);
+  // The paint leaves the pixels outside the shape transparent: it no longer covers the window
+  // with opaque ones.
+  setAttribute(Qt::WA_OpaquePaintEvent, false);
+}
 
 void CBasicNoneBorderDlg::SetRegionBitmapPath(const QString& path) { regionBitmapPath = path; }
 

@@ -29,6 +29,12 @@ inline constexpr int kRegionScanRows = 35;
 // with every horizontal run of key-colour pixels in the first rows cut out (combined by XOR).
 QRegion RegionFromKeyColor(const QImage& bitmap, QSize size);
 
+// True when the windows go to a Wayland compositor (Qt's platform "wayland", "wayland-egl", ...).
+// There a window's mask does not cut its look, only its input: a shaped window is translucent and
+// paints its shape itself, the mask still shaping its input. A window cannot raise itself there
+// either; it asks the compositor with an activation token.
+bool IsWaylandPlatform();
+
 class CBasicDialog : public QDialog,
                      public CBasicPropertyFrame,
                      public CBasicLayoutFrame,
@@ -76,11 +82,15 @@ class CBasicDialog : public QDialog,
   bool initialized_ = false;
 };
 
+// A translucent dialog (on Wayland: see IsWaylandPlatform) paints only inside its mask.
 class CBasicNoneBorderDlg : public CBasicDialog {
  public:
   CBasicNoneBorderDlg();
 
   void SetRegionBitmapPath(const QString& path);
+  // Makes the dialog a translucent window that paints its shape: the pixels outside the mask
+  // transparent. The constructor calls it on Wayland; elsewhere the mask cuts the window itself.
+  void UseTranslucentShape();
   // Reshapes the window from regionBitmapPath on every size change.
   void OnSizeChanged(int sizeType, int cx, int cy) override;
 

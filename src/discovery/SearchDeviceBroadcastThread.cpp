@@ -13,6 +13,7 @@
 #include <boost/system/system_error.hpp>
 
 #include "diag/LogSystem.h"
+#include "discovery/PortHelper.h"
 
 namespace {
 
@@ -62,7 +63,31 @@ void CSearchDeviceBroadcastThread::CreateWorkThread() {
           s.set_option(boost::asio::socket_base::broadcast(true));
         });
       },
-      std::string(), false);
+      std::string(), false, [this] { return TakeSocketFromPortHelper(); });
+}
+
+bool CSearchDeviceBroadcastThread::TakeSocketFromPortHelper() {
+  if (Port() != kBroadcastLocalPort || !PortHelperEnabled()) {
+    return false;
+  }
+  const std::string helper = PortHelperPath();
+  const PortHelperResult result = RequestBroadcastSocket(helper);
+  if (result.outcome == PortHelperResult::Granted) {
+    AssignSocket(result.descriptor);
+    WriteLog("SendThread %d : Socket Bound By Port Helper %s  ", Port(), helper.c_str());
+    return true;
+  }
+  // A helper without the capability proves nothing about the engine, which may hold it itself
+  // (run as root); any other bind error belongs to the port, and the engine's own bind would
+  // only hide it behind its lack of privilege.
+  if (result.outcome == PortHelperResult::Failed && result.step == PortHelperStep::Bind &&
+      result.error != EACCES && result.error != EPERM) {
+    throw boost::system::system_error(
+        boost::system::error_code(result.error, boost::system::system_category()), "bind");
+  }
+  WriteLog("SendThread %d : Port Helper %s Not Used : %s  ", Port(), helper.c_str(),
+           result.reason.c_str());
+  return false;
 }
 
 void CSearchDeviceBroadcastThread::SetInterfaces(std::vector<BroadcastInterface> interfaces) {

@@ -19,6 +19,9 @@ struct BroadcastInterface {
 // host's other networks would never hear it. The same request is therefore sent out of each of
 // the host's interfaces in turn, from the one socket on port 67; replies arrive on that socket
 // whichever interface they come in on.
+//
+// Port 67 is privileged. The worker first asks tarvelo-port-helper, which alone holds the
+// capability, for the bound socket; without a usable helper it binds the port itself.
 class CSearchDeviceBroadcastThread : public CSearchDeviceThread {
  public:
   void CreateWorkThread() override;
@@ -30,5 +33,11 @@ class CSearchDeviceBroadcastThread : public CSearchDeviceThread {
   void SetInterfaces(std::vector<BroadcastInterface> interfaces);
 
  private:
+  // Asks the port helper for the socket on port 67. True when it handed one over; false when
+  // the worker should open and bind the socket itself, as it does without a helper (the helper
+  // is off, missing, refused, or lacks the privilege the engine itself may have). Throws the
+  // helper's bind error when the port itself is the obstacle (another program holds it).
+  bool TakeSocketFromPortHelper();
+
   std::vector<BroadcastInterface> interfaces_;
 };

@@ -68,6 +68,14 @@ Reception ReceiveDatagram(int descriptor, char* buffer) {
   return reception;
 }
 
+// Best effort: a smaller buffer only makes a large burst lose datagrams.
+void SetReceiveBuffer(int descriptor) {
+  const int bytes = kReceiveBufferBytes;
+  if (::setsockopt(descriptor, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) != 0) {
+    ::setsockopt(descriptor, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+  }
+}
+
 void ThrowIfError(const boost::system::error_code& error, const char* operation) {
   if (error) {
     throw boost::system::system_error(error, operation);
@@ -103,7 +111,8 @@ void CSearchDeviceThread::CreateWorkThread() {
 
 void CSearchDeviceThread::CreateWorkThreadFrame(const char* firstLine,
                                                 const std::function<void()>& prepareSocket,
-                                                const std::string& bindAddress, bool retry) {
+                                                const std::string& bindAddress, bool retry,
+                                                const std::function<bool()>& acquireSocket) {
   if (exitRequested && OnWorkThread()) {
     // The owner told the worker to exit while its receive thread was about to restart it.
     return;
@@ -112,11 +121,13 @@ void CSearchDeviceThread::CreateWorkThreadFrame(const char* firstLine,
   bExitSock = false;
   bRetartSock = false;
   try {
-    OpenSocket();
-    if (prepareSocket) {
-      prepareSocket();
+    if (!acquireSocket || !acquireSocket()) {
+      OpenSocket();
+      if (prepareSocket) {
+        prepareSocket();
+      }
+      BindSocket(bindAddress, Port());
     }
-    BindSocket(bindAddress, Port());
     StartWorkThread();
     SetCreateError(0, std::string());
   } catch (const std::exception& error) {
@@ -273,11 +284,19 @@ void CSearchDeviceThread::OpenSocket() {
   ThrowIfError(error, "open");
   // The engine's ports stay with the engine, not with the programs the application starts.
   ::fcntl(socket.native_handle(), F_SETFD, FD_CLOEXEC);
-  // Best effort: a smaller buffer only makes a large burst lose datagrams.
-  const int bytes = kReceiveBufferBytes;
-  if (::setsockopt(socket.native_handle(), SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) != 0) {
-    ::setsockopt(socket.native_handle(), SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+  SetReceiveBuffer(socket.native_handle());
+}
+
+void CSearchDeviceThread::AssignSocket(int descriptor) {
+  boost::mutex::scoped_lock lock(socketMutex);
+  boost::system::error_code error;
+  socket.assign(udp::v4(), descriptor, error);
+  if (error) {
+    ::close(descriptor);
+    ThrowIfError(error, "assign");
   }
+  ::fcntl(socket.native_handle(), F_SETFD, FD_CLOEXEC);
+  SetReceiveBuffer(socket.native_handle());
 }
 
 void CSearchDeviceThread::BindSocket(const std::string& address, std::int32_t port) {

@@ -70,14 +70,20 @@ class CSearchDeviceThread {
   // The frame every CreateWorkThread shares: the first log line, both flags false, open the
   // socket, let the subclass prepare it (options, group), bind, start the receive thread. On any
   // failure the socket is closed, the error line written and, when `retry` is true, the next port
-  // tried (TestCreateWorkThread).
+  // tried (TestCreateWorkThread). When `acquireSocket` is given and returns true, it has put a
+  // socket in place that is already prepared and bound (AssignSocket), and opening, preparing
+  // and binding are skipped; it may throw as BindSocket does.
   void CreateWorkThreadFrame(const char* firstLine, const std::function<void()>& prepareSocket,
-                             const std::string& bindAddress, bool retry);
+                             const std::string& bindAddress, bool retry,
+                             const std::function<bool()>& acquireSocket = nullptr);
   void SetCreateError(int error, const std::string& text);
   // Building blocks of CreateWorkThread and ExitWorkThread. They throw the library's
   // boost::system::system_error, whose text names the failed operation ("open: ...").
   void OpenSocket();
   void BindSocket(const std::string& address, std::int32_t port);
+  // Makes an already bound socket that another program made (the port helper) the worker's
+  // socket, with the receive buffer OpenSocket asks for. Takes ownership of `descriptor`.
+  void AssignSocket(int descriptor);
   void StartWorkThread();
   // Shuts the socket down (waking a blocked receive) and closes it; never throws.
   void CloseSocket();

@@ -7,8 +7,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include <QBuffer>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
@@ -118,9 +120,50 @@ SkinFileContent ReadSkinFile(const QString& path, qint64 limit) {
   return result;
 }
 
+namespace {
+
+SkinImageSources& ImageSources() {
+  static SkinImageSources sources;
+  return sources;
+}
+
+// The bytes of the image `path` names: from the author's folder when it has a file of that name,
+// else from the file itself, else from the program's own images when the file does not exist.
+SkinFileContent ReadImageBytes(const QString& path) {
+  const SkinImageSources& sources = ImageSources();
+  const QString fileName = QFileInfo(path).fileName();
+  if (!sources.authorFolder.isEmpty() && !fileName.isEmpty()) {
+    const QString own = QDir(sources.authorFolder).filePath(fileName);
+    if (QFileInfo(own).exists() || QFileInfo(own).isSymLink()) {
+      SkinFileContent content = ReadSkinFile(own);
+      if (!content.read) {
+        content.problem = QStringLiteral("(taken from %1) %2").arg(own, content.problem);
+      }
+      return content;
+    }
+  }
+  SkinFileContent content = ReadSkinFile(path);
+  if (!content.read && sources.builtIn && !fileName.isEmpty() && !QFileInfo(path).exists() &&
+      !QFileInfo(path).isSymLink()) {
+    if (QByteArray bytes = sources.builtIn(fileName); !bytes.isEmpty()) {
+      content.read = true;
+      content.bytes = std::move(bytes);
+      content.problem.clear();
+    }
+  }
+  return content;
+}
+
+}  // namespace
+
+ScopedSkinImageSources::ScopedSkinImageSources(SkinImageSources sources)
+    : previous_(std::exchange(ImageSources(), std::move(sources))) {}
+
+ScopedSkinImageSources::~ScopedSkinImageSources() { ImageSources() = std::move(previous_); }
+
 LoadedSkinImage LoadSkinImage(const QString& path) {
   LoadedSkinImage result;
-  SkinFileContent content = ReadSkinFile(path);
+  SkinFileContent content = ReadImageBytes(path);
   if (!content.read) {
     result.problem = content.problem;
     return result;

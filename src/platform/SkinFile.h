@@ -6,6 +6,8 @@
 // read is capped whatever size the file reports, since files of /proc and of some file systems
 // report 0 and still have content.
 
+#include <functional>
+
 #include <QByteArray>
 #include <QImage>
 #include <QString>
@@ -40,6 +42,30 @@ struct LoadedSkinImage {
 // (QImageReader::allocationLimit(), 256 MB unless changed) is refused before it is decoded, with
 // its size in the reason.
 LoadedSkinImage LoadSkinImage(const QString& path);
+
+// Where LoadSkinImage finds images besides their own files. The window sets none of this: it draws
+// only from the skin it deployed. The layout tools set it so that a skin author sees the real
+// picture on an account where the window never ran, and can try images of their own.
+struct SkinImageSources {
+  // Looked in first: a file of the image's file name in this folder.
+  QString authorFolder;
+  // Asked last, when the image's own file does not exist: the encoded bytes of the program's own
+  // image of that file name; empty for a name it does not carry.
+  std::function<QByteArray(const QString& fileName)> builtIn;
+};
+
+// Sets the sources for the whole process while it lives, and restores the ones before when it
+// ends; made before anything loads an image.
+class ScopedSkinImageSources {
+ public:
+  explicit ScopedSkinImageSources(SkinImageSources sources);
+  ~ScopedSkinImageSources();
+  ScopedSkinImageSources(const ScopedSkinImageSources&) = delete;
+  ScopedSkinImageSources& operator=(const ScopedSkinImageSources&) = delete;
+
+ private:
+  SkinImageSources previous_;
+};
 
 // Whether `path` lies inside `baseFolder` on its text (LiesInsideFolder, WorkingFolder.h) and the
 // file system resolves it to a place inside the resolved `baseFolder`: false for a symbolic link

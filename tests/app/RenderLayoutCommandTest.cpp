@@ -18,6 +18,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
@@ -155,6 +156,50 @@ TEST(RenderLayoutTest, TheCommandWritesAnImageOrSaysWhatIsMissing) {
   EXPECT_EQ(problems.size(), 2) << problems.join('\n').toStdString();
   std::fclose(stdoutFile);
   std::fclose(stderrFile);
+}
+
+// On an account where the window never ran nothing is deployed: the picture is still the real one,
+// drawn from the program's own skin, and a skin author's folder comes before everything. The
+// preview deploys nothing.
+TEST(RenderLayoutTest, ANewAccountSeesTheProgramsOwnSkinAndTheAuthorsImagesComeFirst) {
+  TemporaryDirectory folder;
+  const ScopedEnvironment data("XDG_DATA_HOME", folder.File("data"));
+  const std::string layout = folder.File("layout.xml");
+  ASSERT_TRUE(WriteResourceToFile(kLayoutEnglish, QString::fromUtf16(kXmlResource),
+                                  QString::fromStdString(layout)));
+  const QImage logo = QImage::fromData(BuiltInSkinImage("logo.png"));
+  ASSERT_FALSE(logo.isNull());
+  const std::string authorFolder = folder.File("mine");
+  ASSERT_TRUE(QDir().mkpath(QString::fromStdString(authorFolder)));
+  QImage ownLogo(logo.size(), QImage::Format_ARGB32);
+  ownLogo.fill(qRgb(255, 0, 255));
+  ASSERT_TRUE(ownLogo.save(QString::fromStdString(authorFolder + "/logo.png")));
+
+  const struct {
+    std::vector<std::string> extra;
+    QRgb logoMiddle;
+  } cases[] = {
+      {{}, logo.pixel(8, 8)},
+      {{"--skin-dir", authorFolder}, qRgb(255, 0, 255)},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.extra.empty() ? "own skin" : "author's folder");
+    const std::string out = folder.File("preview.png");
+    std::vector<std::string> arguments = {"--render-layout", layout, "--out", out};
+    arguments.insert(arguments.end(), test.extra.begin(), test.extra.end());
+    std::FILE* stderrFile = std::tmpfile();
+    EXPECT_EQ(RunRenderLayoutCommand(arguments, stdout, stderrFile), 0);
+    EXPECT_EQ(testsupport::ReadStream(stderrFile), "");
+    std::fclose(stderrFile);
+    const QImage image = QImage(QString::fromStdString(out)).convertToFormat(QImage::Format_ARGB32);
+    ASSERT_EQ(image.size(), QSize(328, 245));
+    // The window shape cuts the corners; the logo and the background are drawn.
+    EXPECT_EQ(qAlpha(image.pixel(0, 0)), 0);
+    EXPECT_EQ(image.pixel(7 + 8, 7 + 8), test.logoMiddle);
+    const QImage background = QImage::fromData(BuiltInSkinImage("SearchDevice_BlackGround.png"));
+    EXPECT_EQ(image.pixel(164, 240), background.pixel(164, 240));
+  }
+  EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(folder.File("data"))));
 }
 
 TEST(RenderLayoutTest, TheBuiltProgramRendersTheDevicePixelsOfTheScaleFromTheLargeImages) {

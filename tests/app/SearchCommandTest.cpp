@@ -86,6 +86,15 @@ TEST(SearchCommandLine, EveryOptionAndEveryBadValue) {
        Action::Search,
        With(4, 1, false, false),
        ""},
+      {{"--search", "--parsable", "--events"},
+       Action::Search,
+       [] {
+         SearchOptions options = With(10, 1, false, true);
+         options.parsable = true;
+         return options;
+       }(),
+       ""},
+      {{"--search", "--json", "--parsable"}, Action::Error, none, "cannot be combined"},
       {{"--help"}, Action::Help, none, ""},
       {{"-h"}, Action::Help, none, ""},
       {{"--search", "--seconds", "3", "--help"}, Action::Help, none, ""},
@@ -369,6 +378,39 @@ void ExpectColumnsLineUp(const std::vector<DeviceInfo>& devices,
     }
     EXPECT_FALSE(line.endsWith(QLatin1Char(' ')));
   }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Parsable lines and the order by address
+
+TEST(SearchParsable, EveryFieldInRecordOrderWithHostileTextsEscaped) {
+  DeviceInfo device = MakeDevice("nas;1", "10.0.0.9", 2);
+  SetText(device.product, "a\\b");
+  SetText(device.vendor, "line\nbreak");
+  SetText(device.ssid, "Büro 無線");
+  EXPECT_EQ(
+      DeviceToParsable(device),
+      "ID-nas\\;1;10.0.0.9;nas\\;1;a\\\\b;;;line\\010break;Büro 無線;02:00:00:00:00:01;;2;60");
+  EXPECT_EQ(DevicesToParsable({device, MakeDevice("b", "10.0.0.10")}),
+            "=;" + DeviceToParsable(device) + "\n=;" +
+                DeviceToParsable(MakeDevice("b", "10.0.0.10")) + "\n");
+  EXPECT_EQ(DeviceEventToParsable(device, 1900), "+;1900;" + DeviceToParsable(device));
+  EXPECT_EQ(DevicesToParsable({}), "");
+  EXPECT_EQ(FormatDeviceTable({}), "");
+}
+
+TEST(SearchParsable, DevicesSortByTheAddressNumberThenTextStably) {
+  const std::vector<DeviceInfo> devices = {
+      MakeDevice("a", "10.0.0.10"), MakeDevice("b", "not-an-address"),
+      MakeDevice("c", "10.0.0.9"),  MakeDevice("d", "9.255.255.255"),
+      MakeDevice("e", "10.0.0.10"), MakeDevice("f", ""),
+  };
+  std::string order;
+  for (const DeviceInfo& device : SortedByAddress(devices)) {
+    order += device.host;
+  }
+  // Addresses by number, equal ones in their order of arrival; what is not an address last.
+  EXPECT_EQ(order, "dcaefb");
 }
 
 TEST(SearchTable, ColumnsAlignByDisplayWidth) {

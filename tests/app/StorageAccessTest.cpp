@@ -201,8 +201,31 @@ TEST_F(StorageTest, MissingOrFailingPartsOfTheDesktopAreLoggedAndSkipped) {
     std::vector<std::string> expected;  // after the window step
     bool opened;
     const char* logged;
+    std::optional<std::string> waylandDisplay = std::nullopt;
   };
   const Case cases[] = {
+      {"a Wayland session without an X display: the log says why no window is closed",
+       [](FakeStorageSystem& f) {
+         f.display = false;
+         f.gvfsMounts.emplace();
+         f.mountTable = "";
+       },
+       {"list GVFS mounts", "mount table", "mount smb-server 10.231.50.20",
+        "show smb://10.231.50.20/ id_TIME7"},
+       true,
+       "My Storage: Wayland session without an X display, file-manager windows of 10.231.50.20 "
+       "cannot be closed",
+       "wayland-9"},
+      {"an X display in a Wayland session reaches only X11 windows",
+       [](FakeStorageSystem& f) {
+         f.gvfsMounts.emplace();
+         f.mountTable = "";
+       },
+       {"list GVFS mounts", "mount table", "mount smb-server 10.231.50.20",
+        "show smb://10.231.50.20/ id_TIME7"},
+       true,
+       "My Storage: Wayland session, only X11 file-manager windows of 10.231.50.20 looked for",
+       "wayland-9"},
       {"no display, no session bus",
        [](FakeStorageSystem& f) {
          f.display = false;
@@ -247,6 +270,7 @@ TEST_F(StorageTest, MissingOrFailingPartsOfTheDesktopAreLoggedAndSkipped) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
+    const ScopedEnvironment wayland("WAYLAND_DISPLAY", c.waylandDisplay);
     FakeStorageSystem fresh;
     c.setUp(fresh);
     SetStorageSystem(&fresh);

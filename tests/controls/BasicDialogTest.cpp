@@ -1,10 +1,10 @@
 #include "controls/BasicDialog.h"
 
+#include <gtest/gtest.h>
 #include <QFile>
 #include <QLabel>
 #include <QPainter>
 #include <QTest>
-#include <gtest/gtest.h>
 
 #include "ScopedEnvironment.h"
 #include "TemporaryDirectory.h"
@@ -61,6 +61,39 @@ TEST(BasicDialogTest, KeyColourCornersAreCutOutOfTheWindow) {
   EXPECT_FALSE(dialog.mask().contains(QPoint(0, 0)));
   EXPECT_TRUE(dialog.mask().contains(QPoint(5, 0)));
   EXPECT_TRUE(dialog.mask().contains(QPoint(164, 120)));
+}
+
+// Where a mask only limits input (Wayland), the dialog is translucent and its cut corners must be
+// transparent pixels; an opaque dialog (X11, where the mask cuts the window) paints them as before.
+TEST(BasicDialogTest, ATranslucentDialogPaintsOnlyInsideItsShape) {
+  EXPECT_FALSE(IsWaylandPlatform()) << "the tests run on the offscreen platform";
+  TemporaryDirectory folder;
+  const QString path = QString::fromStdString(folder.File("shape.bmp"));
+  ASSERT_TRUE(ShapeBitmap(328, 245).save(path));
+  for (const bool translucent : {false, true}) {
+    SCOPED_TRACE(translucent ? "translucent" : "opaque");
+    CBasicNoneBorderDlg dialog;
+    if (translucent) {
+      dialog.UseTranslucentShape();
+    }
+    dialog.setAttribute(Qt::WA_DontShowOnScreen);
+    dialog.SetRegionBitmapPath(path);
+    dialog.show();
+    dialog.resize(328, 245);
+    const QImage image = dialog.grab().toImage().convertToFormat(QImage::Format_ARGB32);
+    ASSERT_EQ(image.size(), QSize(328, 245));
+    // Corner pixels cut by the shape, and pixels inside it next to them.
+    for (const QPoint cut :
+         {QPoint(0, 0), QPoint(4, 0), QPoint(2, 1), QPoint(0, 3), QPoint(327, 0), QPoint(325, 1)}) {
+      EXPECT_EQ(qAlpha(image.pixel(cut)), translucent ? 0 : 255) << cut.x() << ',' << cut.y();
+    }
+    for (const QPoint inside :
+         {QPoint(5, 0), QPoint(1, 3), QPoint(322, 0), QPoint(0, 244), QPoint(164, 120)}) {
+      EXPECT_EQ(image.pixel(inside), dialog.RenderBuffer().pixel(inside))
+          << inside.x() << ',' << inside.y();
+      EXPECT_EQ(qAlpha(image.pixel(inside)), 255) << inside.x() << ',' << inside.y();
+    }
+  }
 }
 
 TEST(BasicDialogTest, TheTopBandOfTwentyEightPixelsDragsTheBorderlessDialog) {

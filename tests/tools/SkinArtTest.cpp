@@ -2,7 +2,8 @@
 // file has the size and encoding the program expects, and that the drawing keeps the promises the
 // dialog relies on (the window-shape key colour, state cells that differ, readable captions, a
 // status brush that blends into the background, a header that survives stretching), and that
-// every image but the window shape has a twin of twice its size that keeps its design.
+// every image but the window shape has a twin of twice its size that keeps its design. The
+// application icon set in res/icons/hicolor is held to the generator the same way.
 
 #include "SkinArt.h"
 
@@ -12,6 +13,7 @@
 #include <QFile>
 #include <QImage>
 #include <QString>
+#include <QXmlStreamReader>
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -348,6 +350,105 @@ TEST(SkinArt, TwinsOfTwiceTheSizeKeepTheDesignWithFinerPixels) {
     EXPECT_LT(difference, 1.5) << "mean difference per channel";
     EXPECT_LT(worst, 48) << "largest difference of one block";
     EXPECT_GT(splitBlocks, 0) << "the twin is the original with doubled pixels";
+  }
+}
+
+QString StoredIconPath(int size) {
+  return QStringLiteral(TARVELO_SOURCE_DIR "/res/icons/hicolor/") + AppIconFileName(size);
+}
+
+// Every size desktops may ask for is stored where the hicolor theme has it, has exactly that many
+// pixels, is see-through around its rounded tile, and is what the generator draws.
+TEST(AppIcon, StoredIconsAreDrawnAtEverySize) {
+  for (const int size : kAppIconSizes) {
+    SCOPED_TRACE(size);
+    const QImage stored(StoredIconPath(size));
+    ASSERT_FALSE(stored.isNull()) << "missing or not an image: "
+                                  << StoredIconPath(size).toStdString();
+    EXPECT_EQ(stored.size(), QSize(size, size));
+    EXPECT_TRUE(stored.hasAlphaChannel());
+    const QImage drawn = DrawAppIcon(size);
+    ASSERT_EQ(drawn.size(), QSize(size, size));
+    EXPECT_EQ(stored.convertToFormat(QImage::Format_ARGB32), drawn)
+        << "redraw with tarvelo-skin-art --icons res/icons/hicolor";
+    EXPECT_LT(qAlpha(drawn.pixel(0, 0)), 128);
+    EXPECT_LT(qAlpha(drawn.pixel(size - 1, size - 1)), 128);
+    EXPECT_EQ(qAlpha(drawn.pixel(size / 2, size / 2)), 255);
+  }
+}
+
+// The two drives must stay two at the smallest sizes: down a column through their left part,
+// the light rows form exactly two runs, each a few pixels high, with a darker row between them.
+TEST(AppIcon, TwoDrivesStayApartAtEverySize) {
+  for (const int size : kAppIconSizes) {
+    SCOPED_TRACE(size);
+    const QImage icon = DrawAppIcon(size);
+    const int x = static_cast<int>(std::lround(size * 0.22));
+    std::vector<int> runs;
+    bool inRun = false;
+    double darkestBetween = 1;
+    for (int y = 0; y < size; ++y) {
+      const double light = Luminance(icon.pixel(x, y));
+      const bool bright = light > 0.7;
+      if (bright && !inRun) {
+        runs.push_back(0);
+      }
+      if (bright) {
+        ++runs.back();
+      } else if (runs.size() == 1) {
+        darkestBetween = std::min(darkestBetween, light);
+      }
+      inRun = bright;
+    }
+    ASSERT_EQ(runs.size(), 2u);
+    for (const int run : runs) {
+      EXPECT_GE(run, std::max(2, size / 8));
+    }
+    EXPECT_LT(darkestBetween, 0.45) << "the gap between the drives blurs away";
+  }
+}
+
+// The scalable icon is the generator's SVG: well-formed, on the design's 16 units, every shape a
+// rounded rectangle, and every painted reference to a gradient the document defines.
+TEST(AppIcon, ScalableIconIsTheGeneratorsSvg) {
+  QFile file(StoredIconPath(0));
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << StoredIconPath(0).toStdString();
+  const QByteArray stored = file.readAll();
+  EXPECT_EQ(stored, DrawAppIconSvg()) << "redraw with tarvelo-skin-art --icons res/icons/hicolor";
+
+  QXmlStreamReader reader(stored);
+  QStringList gradients;
+  QStringList references;
+  int rectangles = 0;
+  bool rootSeen = false;
+  while (!reader.atEnd()) {
+    if (reader.readNext() != QXmlStreamReader::StartElement) {
+      continue;
+    }
+    const QXmlStreamAttributes attributes = reader.attributes();
+    if (!rootSeen) {
+      rootSeen = true;
+      EXPECT_EQ(reader.name(), QLatin1String("svg"));
+      EXPECT_EQ(reader.namespaceUri(), QLatin1String("http://www.w3.org/2000/svg"));
+      EXPECT_EQ(attributes.value("viewBox"), QLatin1String("0 0 16 16"));
+    } else if (reader.name() == QLatin1String("linearGradient")) {
+      gradients << attributes.value("id").toString();
+    } else if (reader.name() == QLatin1String("rect")) {
+      ++rectangles;
+      const QString fill = attributes.value("fill").toString();
+      if (fill.startsWith(QLatin1String("url(#"))) {
+        references << fill.mid(5, fill.size() - 6);
+      }
+      EXPECT_GE(attributes.value("x").toDouble(), 0);
+      EXPECT_LE(attributes.value("x").toDouble() + attributes.value("width").toDouble(), 16);
+    }
+  }
+  EXPECT_FALSE(reader.hasError()) << reader.errorString().toStdString();
+  EXPECT_TRUE(rootSeen);
+  // The tile, its face, and per drive its body, slot and light.
+  EXPECT_EQ(rectangles, 8);
+  for (const QString& reference : references) {
+    EXPECT_TRUE(gradients.contains(reference)) << reference.toStdString();
   }
 }
 

@@ -1,6 +1,8 @@
 #include "SkinArt.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QFont>
 #include <QImageWriter>
 #include <QPainter>
@@ -8,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <initializer_list>
+#include <iterator>
 #include <utility>
 
 namespace skinart {
@@ -416,29 +419,150 @@ QImage DrawBrush(const Canvas& dialog) {
   return canvas.ToImage(QImage::Format_RGB32);
 }
 
-// ---- Logo ----------------------------------------------------------------------------------
+// ---- Logo and application icon ------------------------------------------------------------
 
-// A rounded azure tile with two stacked storage drives, each with a small status light, drawn on
-// a square of `size` pixels (the design is laid out on 16).
-QImage DrawLogoOfSize(int size) {
+// A rounded azure tile with two stacked storage drives, each with a small slot and a status
+// light. The shapes are kept apart from the drawing so that the pixels and the scalable icon are
+// made from one geometry, and so that the smallest icons can place them on whole pixels.
+struct DriveShape {
+  Box body;
+  double radius = 0;
+  Box slot;
+  double slotRadius = 0;
+  Box light;
+  double lightRadius = 0;
+};
+
+struct LogoGeometry {
+  Box tile;
+  double tileRadius = 0;
+  Box face;
+  double faceRadius = 0;
+  DriveShape drives[2];
+};
+
+constexpr Colour kLogoTile{8, 40, 70};
+constexpr Colour kLogoFaceTop{110, 214, 246};
+constexpr Colour kLogoFaceBottom{30, 122, 196};
+constexpr Colour kDriveTop{255, 255, 255};
+constexpr Colour kDriveBottom{214, 232, 246};
+constexpr Colour kDriveSlot{60, 120, 170};
+constexpr double kDriveSlotAlpha = 0.4;
+constexpr Colour kDriveLight{36, 186, 104};
+
+// The design as it is laid out on 16 units, scaled to a square of `size`. At 16 and its
+// multiples every edge falls on a whole pixel.
+LogoGeometry ScaledLogoGeometry(double size) {
   const double s = size / 16.0;
+  LogoGeometry logo;
+  logo.tile = {0, 0, 16 * s, 16 * s};
+  logo.tileRadius = 3.5 * s;
+  logo.face = {1 * s, 1 * s, 15 * s, 15 * s};
+  logo.faceRadius = 2.5 * s;
+  const double tops[] = {3.0, 9.0};
+  for (int i = 0; i < 2; ++i) {
+    const double top = tops[i];
+    DriveShape& drive = logo.drives[i];
+    drive.body = {3 * s, top * s, 13 * s, (top + 4) * s};
+    drive.radius = 1.2 * s;
+    drive.slot = {5 * s, (top + 1) * s, 9 * s, (top + 3) * s};
+    drive.slotRadius = 0.3 * s;
+    drive.light = {10 * s, (top + 1) * s, 12 * s, (top + 3) * s};
+    drive.lightRadius = 0.6 * s;
+  }
+  return logo;
+}
+
+// At 22 and 24 pixels the scaled design would put most edges between pixels, and a small icon
+// with soft edges looks smudged beside sharp ones. These sizes get their own layout on whole
+// pixels: the same tile and rim, drives with a two-pixel gap and even margins, and a slot and a
+// light that stay apart.
+LogoGeometry PixelLogoGeometry(int size) {
+  LogoGeometry logo;
+  const double full = size;
+  logo.tile = {0, 0, full, full};
+  logo.face = {1, 1, full - 1, full - 1};
+  if (size == 22) {
+    logo.tileRadius = 4.5;
+    logo.faceRadius = 3.5;
+    for (int i = 0; i < 2; ++i) {
+      const double top = 4 + 8 * i;
+      DriveShape& drive = logo.drives[i];
+      drive.body = {4, top, 18, top + 6};
+      drive.radius = 1.5;
+      drive.slot = {6, top + 2, 12, top + 4};
+      drive.slotRadius = 0.4;
+      drive.light = {14, top + 2, 16, top + 4};
+      drive.lightRadius = 0.8;
+    }
+  } else {
+    logo.tileRadius = 5;
+    logo.faceRadius = 4;
+    for (int i = 0; i < 2; ++i) {
+      const double top = 4 + 9 * i;
+      DriveShape& drive = logo.drives[i];
+      drive.body = {4, top, 20, top + 7};
+      drive.radius = 1.6;
+      drive.slot = {6, top + 2, 13, top + 5};
+      drive.slotRadius = 0.4;
+      drive.light = {15, top + 2, 18, top + 5};
+      drive.lightRadius = 0.9;
+    }
+  }
+  return logo;
+}
+
+LogoGeometry LogoGeometryFor(int size) {
+  return size == 22 || size == 24 ? PixelLogoGeometry(size) : ScaledLogoGeometry(size);
+}
+
+// A shader of a vertical gradient from the top to the bottom of `box`.
+auto VerticalGradient(Box box, Colour top, Colour bottom) {
+  return [=](double, double y) {
+    return Ink{Gradient({{box.top, top}, {box.bottom, bottom}}, y), 1};
+  };
+}
+
+QImage DrawLogoGeometry(const LogoGeometry& logo, int size) {
   Canvas canvas(size, size);
-  const Box tile{0, 0, 16 * s, 16 * s};
-  canvas.Fill(BoxShape(tile, 3.5 * s), Solid(Colour{8, 40, 70}));
-  canvas.Fill(BoxShape({1 * s, 1 * s, 15 * s, 15 * s}, 2.5 * s), [s](double, double y) {
-    return Ink{Gradient({{1 * s, {110, 214, 246}}, {15 * s, {30, 122, 196}}}, y), 1};
-  });
-  for (const double top : {3.0, 9.0}) {
-    const Box drive{3 * s, top * s, 13 * s, (top + 4) * s};
-    canvas.Fill(BoxShape(drive, 1.2 * s), [top, s](double, double y) {
-      return Ink{Gradient({{top * s, {255, 255, 255}}, {(top + 4) * s, {214, 232, 246}}}, y), 1};
-    });
-    canvas.Fill(BoxShape({5 * s, (top + 1) * s, 9 * s, (top + 3) * s}, 0.3 * s),
-                Solid(Colour{60, 120, 170}, 0.4));
-    canvas.Fill(BoxShape({10 * s, (top + 1) * s, 12 * s, (top + 3) * s}, 0.6 * s),
-                Solid(Colour{36, 186, 104}));
+  canvas.Fill(BoxShape(logo.tile, logo.tileRadius), Solid(kLogoTile));
+  canvas.Fill(BoxShape(logo.face, logo.faceRadius),
+              VerticalGradient(logo.face, kLogoFaceTop, kLogoFaceBottom));
+  for (const DriveShape& drive : logo.drives) {
+    canvas.Fill(BoxShape(drive.body, drive.radius),
+                VerticalGradient(drive.body, kDriveTop, kDriveBottom));
+    canvas.Fill(BoxShape(drive.slot, drive.slotRadius), Solid(kDriveSlot, kDriveSlotAlpha));
+    canvas.Fill(BoxShape(drive.light, drive.lightRadius), Solid(kDriveLight));
   }
   return canvas.ToImage(QImage::Format_ARGB32);
+}
+
+// The skin's logo: the design scaled to `size` pixels (16, or 32 for its twin).
+QImage DrawLogoOfSize(int size) { return DrawLogoGeometry(ScaledLogoGeometry(size), size); }
+
+QString SvgNumber(double value) { return QString::number(value, 'g', 6); }
+
+QString SvgColour(Colour colour) {
+  return QStringLiteral("#%1%2%3")
+      .arg(Channel(colour.r), 2, 16, QLatin1Char('0'))
+      .arg(Channel(colour.g), 2, 16, QLatin1Char('0'))
+      .arg(Channel(colour.b), 2, 16, QLatin1Char('0'));
+}
+
+QString SvgRect(Box box, double radius, const QString& fill) {
+  return QStringLiteral("  <rect x=\"%1\" y=\"%2\" width=\"%3\" height=\"%4\" rx=\"%5\" %6/>\n")
+      .arg(SvgNumber(box.left), SvgNumber(box.top), SvgNumber(box.right - box.left),
+           SvgNumber(box.bottom - box.top), SvgNumber(radius), fill);
+}
+
+QString SvgGradient(const QString& id, Box box, Colour top, Colour bottom) {
+  return QStringLiteral(
+             "    <linearGradient id=\"%1\" gradientUnits=\"userSpaceOnUse\" x1=\"0\" y1=\"%2\" "
+             "x2=\"0\" y2=\"%3\">\n"
+             "      <stop offset=\"0\" stop-color=\"%4\"/>\n"
+             "      <stop offset=\"1\" stop-color=\"%5\"/>\n"
+             "    </linearGradient>\n")
+      .arg(id, SvgNumber(box.top), SvgNumber(box.bottom), SvgColour(top), SvgColour(bottom));
 }
 
 QImage DrawLogo(int scale) { return DrawLogoOfSize(kLogoSize * scale); }
@@ -579,7 +703,73 @@ const QImage* FindImage(const std::vector<SkinImage>& images, const QString& fil
 
 }  // namespace
 
-QImage DrawAppIcon(int size) { return DrawLogoOfSize(size); }
+QImage DrawAppIcon(int size) { return DrawLogoGeometry(LogoGeometryFor(size), size); }
+
+QByteArray DrawAppIconSvg() {
+  // Laid out on the design's own 16 units; the nominal size is the largest drawn icon's.
+  const LogoGeometry logo = ScaledLogoGeometry(16);
+  QString defs;
+  QString shapes;
+  defs += SvgGradient(QStringLiteral("face"), logo.face, kLogoFaceTop, kLogoFaceBottom);
+  shapes +=
+      SvgRect(logo.tile, logo.tileRadius, QStringLiteral("fill=\"%1\"").arg(SvgColour(kLogoTile)));
+  shapes += SvgRect(logo.face, logo.faceRadius, QStringLiteral("fill=\"url(#face)\""));
+  for (int i = 0; i < 2; ++i) {
+    const DriveShape& drive = logo.drives[i];
+    const QString id = QStringLiteral("drive%1").arg(i + 1);
+    defs += SvgGradient(id, drive.body, kDriveTop, kDriveBottom);
+    shapes += SvgRect(drive.body, drive.radius, QStringLiteral("fill=\"url(#%1)\"").arg(id));
+    shapes += SvgRect(drive.slot, drive.slotRadius,
+                      QStringLiteral("fill=\"%1\" fill-opacity=\"%2\"")
+                          .arg(SvgColour(kDriveSlot), SvgNumber(kDriveSlotAlpha)));
+    shapes += SvgRect(drive.light, drive.lightRadius,
+                      QStringLiteral("fill=\"%1\"").arg(SvgColour(kDriveLight)));
+  }
+  const QString svg =
+      QStringLiteral(
+          "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+          "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%1\" height=\"%1\" "
+          "viewBox=\"0 0 16 16\">\n"
+          "  <defs>\n%2  </defs>\n%3</svg>\n")
+          .arg(QString::number(kAppIconSizes[std::size(kAppIconSizes) - 1]), defs, shapes);
+  return svg.toUtf8();
+}
+
+QString AppIconFileName(int size) {
+  return size == 0 ? QStringLiteral("scalable/apps/%1.svg").arg(QLatin1String(kAppIconName))
+                   : QStringLiteral("%1x%1/apps/%2.png").arg(size).arg(QLatin1String(kAppIconName));
+}
+
+bool SaveAppIcons(const QString& folder, QString* error) {
+  const QDir dir(folder);
+  const auto fail = [error](const QString& message) {
+    if (error != nullptr) {
+      *error = message;
+    }
+    return false;
+  };
+  std::vector<int> sizes(std::begin(kAppIconSizes), std::end(kAppIconSizes));
+  sizes.push_back(0);
+  for (const int size : sizes) {
+    const QString path = dir.filePath(AppIconFileName(size));
+    if (!QDir().mkpath(QFileInfo(path).path())) {
+      return fail(QStringLiteral("cannot create the folder of %1").arg(path));
+    }
+    if (size == 0) {
+      QFile file(path);
+      if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+          file.write(DrawAppIconSvg()) < 0 || !file.flush()) {
+        return fail(QStringLiteral("cannot write %1: %2").arg(path, file.errorString()));
+      }
+      continue;
+    }
+    QImageWriter writer(path, "png");
+    if (!writer.write(DrawAppIcon(size))) {
+      return fail(QStringLiteral("cannot write %1: %2").arg(path, writer.errorString()));
+    }
+  }
+  return true;
+}
 
 QString HighDensityName(const QString& fileName) {
   const int dot = fileName.lastIndexOf(QLatin1Char('.'));

@@ -3,6 +3,7 @@
 // keeps the stored files and this drawing code identical.
 #pragma once
 
+#include <QByteArray>
 #include <QImage>
 #include <QString>
 #include <vector>
@@ -29,8 +30,30 @@ QString HighDensityName(const QString& fileName);
 // call for. On failure returns false and, if `error` is given, a message naming the file.
 bool SaveSkinImages(const std::vector<SkinImage>& images, const QString& folder, QString* error);
 
-// The application icon: the logo's design on a square of `size` pixels, with transparency.
+// The application's icon name (its application id), under which desktops find the icon in the
+// hicolor theme.
+inline constexpr char kAppIconName[] = "org.tarvelo.Tarvelo";
+
+// The pixel sizes the icon is drawn at: the hicolor theme's usual sizes, from menus and panels up
+// to application grids and software centres.
+inline constexpr int kAppIconSizes[] = {16, 22, 24, 32, 48, 64, 128, 256};
+
+// The application icon: the logo's design on a square of `size` pixels, with transparency. At 22
+// and 24 pixels the shapes are laid out on whole pixels so that the two drives stay apart; every
+// other size is the design scaled (sharp at 16 and its multiples).
 QImage DrawAppIcon(int size);
+
+// The scalable icon: the same design as an SVG document, from the same geometry.
+QByteArray DrawAppIconSvg();
+
+// Where an icon lies inside a hicolor theme folder: "SIZExSIZE/apps/NAME.png", or for size 0
+// "scalable/apps/NAME.svg".
+QString AppIconFileName(int size);
+
+// Writes every size of the icon and the scalable icon into the hicolor theme folder `folder`
+// (normally res/icons/hicolor), creating the size folders. On failure returns false and, if
+// `error` is given, a message naming the file.
+bool SaveAppIcons(const QString& folder, QString* error);
 
 // A mock-up of the whole dialog built from the images: background, logo, title, caption, a list
 // with a few rows, the status line and the buttons, and beside it every state cell of the buttons

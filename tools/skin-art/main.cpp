@@ -11,12 +11,13 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: tarvelo-skin-art [--preview FILE [--scale N] [--ratio R]] [--icon FILE] "
+    "usage: tarvelo-skin-art [--preview FILE [--scale N] [--ratio R]] [--icons FOLDER] "
     "[OUTPUT_FOLDER]\n"
     "  OUTPUT_FOLDER   write the skin images there (normally res/skin): the eight images of\n"
     "                  the window and their twins of twice the size, NAME@2x.png\n"
     "  --preview FILE  write a PNG mock-up of the dialog and of every button state\n"
-    "  --icon FILE     write the 128 x 128 application icon (res/icons/tarvelo.png)\n"
+    "  --icons FOLDER  write the application icon at every size and as SVG into that\n"
+    "                  hicolor theme folder (normally res/icons/hicolor)\n"
     "  --scale N       enlarge the mock-up N times with hard pixel edges\n"
     "  --ratio R       draw the mock-up for device pixel ratio R (1 or 2) from the images\n"
     "                  of that ratio\n";
@@ -28,9 +29,6 @@ int UsageFailure(const QString& message) {
 
 }  // namespace
 
-// The application icon is drawn at the size desktops ask most for.
-constexpr int kIconSize = 128;
-
 int main(int argc, char** argv) {
   // The mock-up draws text, which needs a GUI application; the offscreen platform lets the tool
   // run on build machines without a display.
@@ -41,7 +39,7 @@ int main(int argc, char** argv) {
 
   QString outputFolder;
   QString previewFile;
-  QString iconFile;
+  QString iconFolder;
   int scale = 1;
   int ratio = 1;
   const QStringList arguments = application.arguments().mid(1);
@@ -51,7 +49,7 @@ int main(int argc, char** argv) {
       std::fputs(kUsage, stdout);
       return 0;
     }
-    if (argument == "--preview" || argument == "--scale" || argument == "--icon" ||
+    if (argument == "--preview" || argument == "--scale" || argument == "--icons" ||
         argument == "--ratio") {
       if (i + 1 >= arguments.size()) {
         return UsageFailure(argument + " needs a value");
@@ -61,8 +59,8 @@ int main(int argc, char** argv) {
         previewFile = value;
         continue;
       }
-      if (argument == "--icon") {
-        iconFile = value;
+      if (argument == "--icons") {
+        iconFolder = value;
         continue;
       }
       bool ok = false;
@@ -85,11 +83,14 @@ int main(int argc, char** argv) {
       return UsageFailure("only one output folder can be given");
     }
   }
-  if (!iconFile.isEmpty() && !skinart::DrawAppIcon(kIconSize).save(iconFile, "png")) {
-    std::fprintf(stderr, "tarvelo-skin-art: cannot write %s\n", qPrintable(iconFile));
-    return 1;
+  if (!iconFolder.isEmpty()) {
+    QString error;
+    if (!skinart::SaveAppIcons(iconFolder, &error)) {
+      std::fprintf(stderr, "tarvelo-skin-art: %s\n", qPrintable(error));
+      return 1;
+    }
   }
-  if (outputFolder.isEmpty() && previewFile.isEmpty() && iconFile.isEmpty()) {
+  if (outputFolder.isEmpty() && previewFile.isEmpty() && iconFolder.isEmpty()) {
     return UsageFailure("nothing to do");
   }
 
