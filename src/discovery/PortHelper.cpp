@@ -148,45 +148,21 @@ PortHelperResult Converse(int channel, std::chrono::steady_clock::time_point dea
     return result;
   }
 
-  PortHelperReply reply;
-  iovec data{&reply, sizeof reply};
-  // Room for more than one descriptor, so that a reply that brings several is seen and every one
-  // of them closed rather than left open in the engine.
-  alignas(cmsghdr) char control[CMSG_SPACE(4 * sizeof(int))] = {};
-  msghdr message{};
-  message.msg_iov = &data;
-  message.msg_iovlen = 1;
-  message.msg_control = control;
-  message.msg_controllen = sizeof control;
-  ssize_t count = -1;
-  do {
-    // The handed socket is close-on-exec like every other socket of the engine.
-    count = ::recvmsg(channel, &message, MSG_CMSG_CLOEXEC | MSG_DONTWAIT);
-  } while (count < 0 && errno == EINTR);
+  const PortHelperMessage received = ReceivePortHelperMessage(channel);
+  const long count = received.count;
+  const PortHelperReply& reply = received.reply;
   if (count < 0) {
     // A helper that ends without reading the request resets the connection.
-    result.reason =
-        errno == ECONNRESET ? "the helper ended without an answer" : "receive: " + ErrorText(errno);
+    result.reason = received.error == ECONNRESET ? "the helper ended without an answer"
+                                                 : "receive: " + ErrorText(received.error);
     return result;
   }
-  std::vector<int> received;
-  for (cmsghdr* header = CMSG_FIRSTHDR(&message); header != nullptr;
-       header = CMSG_NXTHDR(&message, header)) {
-    if (header->cmsg_level == SOL_SOCKET && header->cmsg_type == SCM_RIGHTS) {
-      const std::size_t bytes = header->cmsg_len - CMSG_LEN(0);
-      for (std::size_t i = 0; i < bytes / sizeof(int); ++i) {
-        int descriptor = -1;
-        std::memcpy(&descriptor, CMSG_DATA(header) + i * sizeof(int), sizeof descriptor);
-        received.push_back(descriptor);
-      }
-    }
-  }
   const auto closeReceived = [&received] {
-    for (int descriptor : received) {
+    for (int descriptor : received.descriptors) {
       ::close(descriptor);
     }
   };
-  if (count != static_cast<ssize_t>(sizeof reply) || (message.msg_flags & MSG_CTRUNC) != 0) {
+  if (count != static_cast<long>(sizeof reply) || received.controlCut) {
     closeReceived();
     result.reason = count == 0 ? "the helper ended without an answer" : "malformed answer";
     return result;
@@ -194,13 +170,13 @@ PortHelperResult Converse(int channel, std::chrono::steady_clock::time_point dea
   result.error = reply.error;
   result.step = static_cast<PortHelperStep>(reply.step);
   if (reply.error == 0 && result.step == PortHelperStep::Done) {
-    if (received.size() != 1 || !IsUdpSocket(received.front())) {
+    if (received.descriptors.size() != 1 || !IsUdpSocket(received.descriptors.front())) {
       closeReceived();
       result.reason = "the answer did not carry one UDP socket";
       return result;
     }
     result.outcome = PortHelperResult::Granted;
-    result.descriptor = received.front();
+    result.descriptor = received.descriptors.front();
     return result;
   }
   closeReceived();
@@ -273,4 +249,40 @@ PortHelperResult RequestBroadcastSocket(const std::string& helperPath,
   engineEnd.Reset();
   ReapHelper(pid, deadline);
   return result;
+}
+
+PortHelperMessage ReceivePortHelperMessage(int channel) {
+  PortHelperMessage received;
+  iovec data{&received.reply, sizeof received.reply};
+  // Room for more than one descriptor, so that a reply that brings several is seen and every one
+  // of them closed rather than left open in the engine.
+  alignas(cmsghdr) char control[CMSG_SPACE(4 * sizeof(int))] = {};
+  msghdr message{};
+  message.msg_iov = &data;
+  message.msg_iovlen = 1;
+  message.msg_control = control;
+  message.msg_controllen = sizeof control;
+  ssize_t count = -1;
+  do {
+    // The handed socket is close-on-exec like every other socket of the engine.
+    count = ::recvmsg(channel, &message, MSG_CMSG_CLOEXEC | MSG_DONTWAIT);
+  } while (count < 0 && errno == EINTR);
+  received.count = static_cast<long>(count);
+  if (count < 0) {
+    received.error = errno;
+    return received;
+  }
+  received.controlCut = (message.msg_flags & MSG_CTRUNC) != 0;
+  for (cmsghdr* header = CMSG_FIRSTHDR(&message); header != nullptr;
+       header = CMSG_NXTHDR(&message, header)) {
+    if (header->cmsg_level == SOL_SOCKET && header->cmsg_type == SCM_RIGHTS) {
+      const std::size_t bytes = header->cmsg_len - CMSG_LEN(0);
+      for (std::size_t i = 0; i < bytes / sizeof(int); ++i) {
+        int descriptor = -1;
+        std::memcpy(&descriptor, CMSG_DATA(header) + i * sizeof(int), sizeof descriptor);
+        received.descriptors.push_back(descriptor);
+      }
+    }
+  }
+  return received;
 }

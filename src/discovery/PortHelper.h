@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <string>
+#include <vector>
 
 #include "discovery/PortHelperProtocol.h"
 
@@ -39,3 +40,16 @@ struct PortHelperResult {
 // multi-threaded engine: the helper is started by posix_spawn, not fork.
 PortHelperResult RequestBroadcastSocket(
     const std::string& helperPath, std::chrono::milliseconds timeout = std::chrono::seconds(2));
+
+// One message read from the helper's end of the channel: the reply's bytes and every descriptor
+// it carried, received close-on-exec and owned by the caller.
+struct PortHelperMessage {
+  long count = -1;  // what recvmsg returned: the reply's size when whole, 0 at the end, -1 failed
+  int error = 0;    // errno when `count` is -1
+  bool controlCut = false;  // more descriptors came than there was room for (MSG_CTRUNC)
+  PortHelperReply reply;
+  std::vector<int> descriptors;
+};
+
+// Reads one message from `channel` without waiting (the caller polls first); EINTR is retried.
+PortHelperMessage ReceivePortHelperMessage(int channel);

@@ -98,25 +98,10 @@ Answer ReceiveAnswer(int channel) {
   if (::poll(&waiting, 1, 10000) != 1) {
     return answer;
   }
-  iovec data{&answer.reply, sizeof answer.reply};
-  alignas(cmsghdr) char control[CMSG_SPACE(4 * sizeof(int))] = {};
-  msghdr message{};
-  message.msg_iov = &data;
-  message.msg_iovlen = 1;
-  message.msg_control = control;
-  message.msg_controllen = sizeof control;
-  const ssize_t count = ::recvmsg(channel, &message, MSG_CMSG_CLOEXEC);
-  answer.received = count == static_cast<ssize_t>(sizeof answer.reply);
-  for (cmsghdr* header = CMSG_FIRSTHDR(&message); header != nullptr;
-       header = CMSG_NXTHDR(&message, header)) {
-    if (header->cmsg_level == SOL_SOCKET && header->cmsg_type == SCM_RIGHTS) {
-      for (std::size_t i = 0; i < (header->cmsg_len - CMSG_LEN(0)) / sizeof(int); ++i) {
-        int descriptor = -1;
-        std::memcpy(&descriptor, CMSG_DATA(header) + i * sizeof(int), sizeof descriptor);
-        answer.descriptors.push_back(descriptor);
-      }
-    }
-  }
+  PortHelperMessage message = ReceivePortHelperMessage(channel);
+  answer.received = message.count == static_cast<long>(sizeof answer.reply);
+  answer.reply = message.reply;
+  answer.descriptors = std::move(message.descriptors);
   return answer;
 }
 
