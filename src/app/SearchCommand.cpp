@@ -145,11 +145,6 @@ qsizetype DisplayWidth(const QString& text) {
   return width;
 }
 
-bool WriteAll(std::FILE* stream, const QByteArray& bytes) {
-  const auto size = static_cast<std::size_t>(bytes.size());
-  return std::fwrite(bytes.constData(), 1, size, stream) == size && std::fflush(stream) == 0;
-}
-
 }  // namespace
 
 SearchCommandLine ParseSearchCommandLine(const std::vector<std::string>& arguments) {
@@ -333,9 +328,9 @@ int RunSearch(const SearchOptions& options, std::FILE* out, std::FILE* err) {
   const QString program = QString::fromStdString(PortHelperPath());
   const std::vector<SearchOff> searchesOff = manager.SearchesOff();
   for (const SearchOff& search : searchesOff) {
-    std::fprintf(
-        err, "tarvelo: %s\n",
-        SearchOffWarning(GetDisplayLanguageCode(), search, program).toLocal8Bit().constData());
+    ReportLine(
+        err,
+        SearchOffWarning(GetDisplayLanguageCode(), search, program).toLocal8Bit().toStdString());
   }
 
   // Pass k goes out k * N / K seconds after the start; the run ends N seconds after the start.
@@ -367,7 +362,8 @@ int RunSearch(const SearchOptions& options, std::FILE* out, std::FILE* err) {
   } else {
     result = FormatDeviceTable(SortedByAddress(std::move(devices))).toLocal8Bit();
   }
-  const bool written = WriteAll(out, result);
+  const bool written =
+      WriteText(out, std::string_view(result.constData(), static_cast<std::size_t>(result.size())));
   // Saved at once: stopping the workers shuts their sockets down, which sets errno as well.
   const int writeError = errno;
 
